@@ -1,0 +1,8 @@
+#include "app/PumpMessages.h"
+
+#include <QCoreApplication>
+
+void PumpMessages() {
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}

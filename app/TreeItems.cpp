@@ -1,0 +1,51 @@
+#include "app/TreeItems.h"
+
+#include "app/SjisText.h"
+
+#include <QByteArray>
+#include <QTreeWidget>
+
+namespace {
+
+// Item data role holding the Shift_JIS bytes of column 0.
+constexpr int kSjisTextRole = Qt::UserRole + 0x51;
+
+} // namespace
+
+void SetTreeItemText(QTreeWidgetItem* item, const std::string& sjisText) {
+    item->setText(0, FromSjis(sjisText));
+    item->setData(0, kSjisTextRole,
+                  QByteArray(sjisText.data(), static_cast<qsizetype>(sjisText.size())));
+}
+
+std::string TreeItemText(const QTreeWidgetItem* item) {
+    const QVariant bytes = item->data(0, kSjisTextRole);
+    if (bytes.typeId() == QMetaType::QByteArray)
+        return bytes.toByteArray().toStdString();
+    return ToSjis(item->text(0));
+}
+
+QTreeWidgetItem* FindTreeChild(QTreeWidget* tree, const std::string& sjisText,
+                               QTreeWidgetItem* parent) {
+    if (!tree)
+        return nullptr;
+    QTreeWidgetItem* const owner = parent ? parent : tree->invisibleRootItem();
+    for (int i = 0; i < owner->childCount(); ++i) {
+        QTreeWidgetItem* child = owner->child(i);
+        if (TreeItemText(child) == sjisText)
+            return child;
+    }
+    return nullptr;
+}
+
+QTreeWidgetItem* FindOrInsertTreeChild(QTreeWidget* tree, const std::string& sjisText,
+                                       QTreeWidgetItem* parent) {
+    if (QTreeWidgetItem* found = FindTreeChild(tree, sjisText, parent))
+        return found;
+    if (!tree)
+        return nullptr;
+    auto* item = new QTreeWidgetItem;
+    SetTreeItemText(item, sjisText);
+    (parent ? parent : tree->invisibleRootItem())->addChild(item);
+    return item;
+}

@@ -1,0 +1,28 @@
+#include "viewer/HtmlViewCtl.h"
+
+#include <QFile>
+#include <QUrl>
+
+CHtmlViewCtl::CHtmlViewCtl(QWidget* parent) : QWebEngineView(parent) {}
+
+QUrl CHtmlViewCtl::UrlFor(const QString& urlOrPath) {
+    if (urlOrPath.startsWith(QLatin1Char('/')))
+        return QUrl::fromLocalFile(urlOrPath);
+    return QUrl(urlOrPath);
+}
+
+void CHtmlViewCtl::Navigate(const QString& urlOrPath) {
+    load(UrlFor(urlOrPath));
+}
+
+void CHtmlViewCtl::NavigateFile(const std::string& path) {
+    load(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+}
+
+void CHtmlViewCtl::GoBack() {
+    back();
+}
+
+void CHtmlViewCtl::GoForward() {
+    forward();
+}
