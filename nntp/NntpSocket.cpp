@@ -1,0 +1,587 @@
+#include "nntp/NntpSocket.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kDefaultPort = 119;
+constexpr int kDefaultTimeoutMs = 60000;
+// Long enough not to spin, short enough that the window never feels stuck.
+constexpr int kWaitSliceMs = 20;
+constexpr std::size_t kReceiveBlock = 65536;
+constexpr int kMaxConnectAttempts = 100;
+// Once this much has been handed out from the front of the input, it is moved away.
+constexpr std::size_t kCompactThreshold = 65536;
+
+std::atomic<int> g_port{kDefaultPort};
+std::atomic<int> g_connectTimeoutMs{kDefaultTimeoutMs};
+std::atomic<int> g_receiveTimeoutMs{kDefaultTimeoutMs};
+std::function<void()> g_pumpHook;
+std::function<std::vector<std::string>(const std::string&)> g_resolver;
+
+void CallPumpHook() {
+    if (g_pumpHook)
+        g_pumpHook();
+}
+
+struct Address {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    int family = AF_UNSPEC;
+};
+
+std::vector<Address> GetAddresses(const std::string& host, int port, int flags) {
+    std::vector<Address> found;
+    if (host.empty() || port < 0 || port > 65535)
+        return found;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags | AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list) != 0)
+        return found;
+    for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+        if (ai->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        Address address;
+        std::memcpy(&address.storage, ai->ai_addr, ai->ai_addrlen);
+        address.length = ai->ai_addrlen;
+        address.family = ai->ai_family;
+        found.push_back(address);
+    }
+    ::freeaddrinfo(list);
+    return found;
+}
+
+// A name lookup can take seconds; it runs on a thread of its own while this one keeps pumping.
+// The thread owns its share of the result, so giving up on a slow lookup is safe.
+std::vector<Address> LookUpName(const std::string& host, int port) {
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        std::vector<Address> addresses;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host, port] {
+            std::vector<Address> addresses = GetAddresses(host, port, 0);
+            std::lock_guard<std::mutex> lock(lookup->mutex);
+            lookup->addresses = std::move(addresses);
+            lookup->finished = true;
+            lookup->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return GetAddresses(host, port, 0);
+    }
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(g_connectTimeoutMs.load());
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(lookup->mutex);
+            if (lookup->done.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs),
+                                      [&] { return lookup->finished; }))
+                return std::move(lookup->addresses);
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return {};
+        CallPumpHook();
+    }
+}
+
+std::vector<Address> ResolveHost(const std::string& host, int port) {
+    if (g_resolver) {
+        std::vector<Address> addresses;
+        for (const std::string& text : g_resolver(host)) {
+            std::vector<Address> one = GetAddresses(text, port, AI_NUMERICHOST);
+            addresses.insert(addresses.end(), one.begin(), one.end());
+        }
+        return addresses;
+    }
+    std::vector<Address> numeric = GetAddresses(host, port, AI_NUMERICHOST);
+    if (!numeric.empty())
+        return numeric;
+    return LookUpName(host, port);
+}
+
+bool IsMultiLineCode(std::string_view line) {
+    static constexpr std::string_view kCodes[] = {"100", "101", "215", "220", "221",
+                                                  "222", "224", "225", "230", "231"};
+    std::string_view code = line.substr(0, line.find_first_of(" \r\n"));
+    return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
+}
+
+// A line loses one LF, then one CR, then one more LF and CR, so "\r\r\n" endings go as well.
+void StripLineEnd(std::string& line) {
+    for (char c : {'\n', '\r', '\n', '\r'}) {
+        if (!line.empty() && line.back() == c)
+            line.pop_back();
+    }
+}
+
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, kWaitSliceMs));
+}
+
+} // namespace
+
+int WsaErrorFromErrno(int error) {
+    switch (error) {
+    case EAGAIN:
+        return kWsaEWouldBlock;
+    case EINPROGRESS:
+    case EALREADY:
+        return kWsaEInProgress;
+    case ENOTSOCK:
+    case EBADF:
+        return kWsaENotSock;
+    case EDESTADDRREQ:
+        return kWsaEDestAddrReq;
+    case EAFNOSUPPORT:
+    case EPFNOSUPPORT:
+        return kWsaEAfNoSupport;
+    case EADDRINUSE:
+        return kWsaEAddrInUse;
+    case EADDRNOTAVAIL:
+        return kWsaEAddrNotAvail;
+    case ENETDOWN:
+        return kWsaENetDown;
+    case ENETUNREACH:
+        return kWsaENetUnreach;
+    case ECONNABORTED:
+        return kWsaEConnAborted;
+    case ECONNRESET:
+        return kWsaEConnReset;
+    case ENOBUFS:
+    case ENOMEM:
+        return kWsaENoBufs;
+    case EISCONN:
+        return kWsaEIsConn;
+    case ENOTCONN:
+        return kWsaENotConn;
+    case EPIPE:
+    case ESHUTDOWN:
+        return kWsaEShutdown;
+    case ETIMEDOUT:
+        return kWsaETimedOut;
+    case ECONNREFUSED:
+        return kWsaEConnRefused;
+    case EHOSTUNREACH:
+        return kWsaEHostUnreach;
+    case ENFILE:
+        return kWsaEMFile;
+    default:
+        return error < 35 ? 10000 + error : 20000 + error;
+    }
+}
+
+std::string NntpErrorText(int error) {
+    switch (error) {
+    case kWsaEFault:
+        return "引数 nSockAddrLen が不正です。";
+    case kWsaEInval:
+        return "ホスト アドレスが無効です。";
+    case kWsaEMFile:
+        return "利用できるファイル ディスクリプタがありません。";
+    case kWsaEWouldBlock:
+        return "ソケットが非ブロッキングになっていて、接続が完了できません。 ";
+    case kWsaEInProgress:
+        return "実行中の Windows ソケット操作がブロッキングされています。";
+    case kWsaENotSock:
+        return "ディスクリプタがソケットではありません。";
+    case kWsaEDestAddrReq:
+        return "宛先アドレスが必要です。";
+    case kWsaEAfNoSupport:
+        return "指定したアドレス ファミリは、このソケットではサポートしていません。";
+    case kWsaEAddrInUse:
+        return "指定したアドレスは使用中です。";
+    case kWsaEAddrNotAvail:
+        return "指定したアドレスは、ローカル マシンからは利用できません。";
+    case kWsaENetDown:
+        return "Windows ソケットのインプリメントが、ネットワーク "
+               "サブシステムの異常を検出しました。";
+    case kWsaENetUnreach:
+        return "現時点で、ホストからネットワークに到達できません。";
+    case kWsaENoBufs:
+        return "利用できるバッファ領域がありません。ソケットは接続できません。";
+    case kWsaEIsConn:
+        return "ソケットは既に接続されています。";
+    case kWsaETimedOut:
+        return "接続を試みましたが、タイムアウトで接続を確立できませんでした。";
+    case kWsaEConnRefused:
+        return "接続を試みましたが、リジェクトされました。";
+    case kWsaNotInitialised:
+        return "この API を使う前に AfxSocketInit の呼び出しが正常終了していることが必要です。";
+    default:
+        return std::string();
+    }
+}
+
+int DefaultNntpPort() {
+    return g_port.load();
+}
+void SetDefaultNntpPort(int port) {
+    g_port.store(port);
+}
+
+void SetNntpPumpHook(std::function<void()> hook) {
+    g_pumpHook = std::move(hook);
+}
+
+void SetNntpTimeouts(int connectMs, int receiveMs) {
+    g_connectTimeoutMs.store(connectMs);
+    g_receiveTimeoutMs.store(receiveMs);
+}
+int NntpConnectTimeoutMs() {
+    return g_connectTimeoutMs.load();
+}
+int NntpReceiveTimeoutMs() {
+    return g_receiveTimeoutMs.load();
+}
+
+void SetNntpResolver(std::function<std::vector<std::string>(const std::string& host)> resolver) {
+    g_resolver = std::move(resolver);
+}
+
+CNntpSocket::CNntpSocket() : m_lastPump(Clock::now()) {}
+
+CNntpSocket::~CNntpSocket() {
+    CloseSocket();
+}
+
+void CNntpSocket::SetHost(const std::string& host) {
+    m_host = host;
+}
+
+bool CNntpSocket::Open() {
+    if (m_host.empty())
+        return false;
+    if (m_fd >= 0)
+        return true;
+    int error = 0;
+    if (!CreateSocket(AF_INET, error)) {
+        m_lastError = error;
+        return false;
+    }
+    return true;
+}
+
+bool CNntpSocket::CreateSocket(int family, int& error) {
+    CloseSocket();
+    m_fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) {
+        error = WsaErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
+void CNntpSocket::CloseSocket() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_connected = false;
+}
+
+void CNntpSocket::Cleanup() {}
+
+bool CNntpSocket::Connect(const std::string& host, int port) {
+    if (m_connected)
+        return true;
+    std::vector<Address> addresses = ResolveHost(host, port);
+    if (addresses.empty()) {
+        m_lastError = kWsaEInval;
+        return false;
+    }
+    // Without the socket of a successful Open there is nothing to connect.
+    if (m_fd < 0) {
+        if (m_lastError == 0)
+            m_lastError = kWsaENotSock;
+        return false;
+    }
+    int family = AF_INET;
+    bool unused = true;
+    int attempts = 0;
+    for (const Address& address : addresses) {
+        for (;;) {
+            ++attempts;
+            int error = 0;
+            // A socket whose connect failed is in no defined state, so each attempt gets a new one.
+            bool ready = true;
+            if (!unused || family != address.family) {
+                ready = CreateSocket(address.family, error);
+                family = address.family;
+            }
+            unused = false;
+            if (ready && ConnectAddress(reinterpret_cast<const sockaddr*>(&address.storage),
+                                        address.length, error)) {
+                m_connected = true;
+                return true;
+            }
+            m_lastError = error;
+            if (attempts >= kMaxConnectAttempts)
+                return false;
+            if (error == kWsaEIsConn) {
+                m_connected = true;
+                return true;
+            }
+            if (error != kWsaEAddrInUse)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return false;
+}
+
+bool CNntpSocket::ConnectAddress(const sockaddr* address, unsigned length, int& error) {
+    if (::connect(m_fd, address, length) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR) {
+            error = WsaErrorFromErrno(errno);
+            return false;
+        }
+        const auto deadline = Clock::now() + std::chrono::milliseconds(g_connectTimeoutMs.load());
+        short revents = 0;
+        if (!WaitFor(POLLOUT, deadline, revents)) {
+            error = kWsaETimedOut;
+            return false;
+        }
+        int pending = 0;
+        socklen_t size = sizeof pending;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &pending, &size) != 0)
+            pending = errno;
+        if (pending != 0) {
+            error = WsaErrorFromErrno(pending);
+            return false;
+        }
+    }
+    // Commands are small writes that must leave at once, and each reply is waited for.
+    int one = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return true;
+}
+
+int CNntpSocket::SendCommand(std::string_view command) {
+    if (!m_connected) {
+        m_lastError = kWsaENotConn;
+        return -1;
+    }
+    const auto timeout = std::chrono::milliseconds(g_receiveTimeoutMs.load());
+    auto deadline = Clock::now() + timeout;
+    std::size_t sent = 0;
+    while (sent < command.size()) {
+        ssize_t n = ::send(m_fd, command.data() + sent, command.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            deadline = Clock::now() + timeout;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Take in what the server sends meanwhile, or it may stop reading our commands.
+            const bool reading = !m_eof && !m_receiveFailed;
+            short revents = 0;
+            if (!WaitFor(static_cast<short>(POLLOUT | (reading ? POLLIN : 0)), deadline, revents)) {
+                m_lastError = kWsaETimedOut;
+                return -1;
+            }
+            if (reading && (revents & POLLIN))
+                ReceiveAvailable();
+            continue;
+        }
+        m_lastError = WsaErrorFromErrno(n < 0 ? errno : EPIPE);
+        return -1;
+    }
+    return static_cast<int>(sent);
+}
+
+CNntpSocket::ReceiveResult CNntpSocket::ReceiveAvailable() {
+    char block[kReceiveBlock];
+    for (;;) {
+        ssize_t n = ::recv(m_fd, block, sizeof block, 0);
+        if (n > 0) {
+#ifdef TCP_QUICKACK
+            // The kernel drops quick-ack mode again and again; without it the server's next small
+            // reply waits for our delayed ACK.
+            int one = 1;
+            ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
+            m_in.append(block, static_cast<std::size_t>(n));
+            return ReceiveResult::Data;
+        }
+        if (n == 0) {
+            m_eof = true;
+            return ReceiveResult::Closed;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return ReceiveResult::WouldBlock;
+        Fail(WsaErrorFromErrno(errno));
+        return ReceiveResult::Failed;
+    }
+}
+
+bool CNntpSocket::Receive() {
+    if (m_eof || m_receiveFailed)
+        return false;
+    if (!m_connected) {
+        m_lastError = kWsaENotConn;
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(g_receiveTimeoutMs.load());
+    for (;;) {
+        switch (ReceiveAvailable()) {
+        case ReceiveResult::Data:
+            return true;
+        case ReceiveResult::Closed:
+        case ReceiveResult::Failed:
+            return false;
+        case ReceiveResult::WouldBlock:
+            break;
+        }
+        short revents = 0;
+        if (!WaitFor(POLLIN, deadline, revents)) {
+            // The reply's framing is lost now: a late answer would be taken for the next one.
+            Fail(kWsaETimedOut);
+            return false;
+        }
+    }
+}
+
+void CNntpSocket::Fail(int error) {
+    m_lastError = error;
+    m_receiveFailed = true;
+}
+
+bool CNntpSocket::WaitFor(short events, Clock::time_point deadline, short& revents) {
+    for (;;) {
+        PumpIfDue();
+        pollfd entry{m_fd, events, 0};
+        int ready = ::poll(&entry, 1, MillisecondsUntil(deadline));
+        if (ready > 0) {
+            revents = entry.revents;
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            // Let the socket call that follows report what went wrong.
+            revents = POLLERR;
+            return true;
+        }
+        if (Clock::now() >= deadline)
+            return false;
+    }
+}
+
+void CNntpSocket::PumpIfDue() {
+    if (!g_pumpHook)
+        return;
+    const auto now = Clock::now();
+    if (now - m_lastPump < std::chrono::milliseconds(kWaitSliceMs))
+        return;
+    m_lastPump = now;
+    g_pumpHook();
+}
+
+void CNntpSocket::CompactInput() {
+    if (m_inPos == m_in.size()) {
+        m_in.clear();
+        m_inPos = 0;
+    } else if (m_inPos >= kCompactThreshold && m_inPos * 2 >= m_in.size()) {
+        m_in.erase(0, m_inPos);
+        m_inPos = 0;
+    }
+}
+
+CNntpSocket::LineResult CNntpSocket::ReadRawLine(std::string& line, std::size_t limit) {
+    line.clear();
+    for (;;) {
+        const char* begin = m_in.data() + m_inPos;
+        const std::size_t available = m_in.size() - m_inPos;
+        const char* lf = static_cast<const char*>(std::memchr(begin, '\n', available));
+        const std::size_t take = lf ? static_cast<std::size_t>(lf - begin) + 1 : available;
+        if (line.size() < limit)
+            line.append(begin, std::min(take, limit - line.size()));
+        m_inPos += take;
+        CompactInput();
+        if (lf)
+            return LineResult::Line;
+        if (!Receive())
+            return m_eof ? LineResult::Closed : LineResult::Failed;
+    }
+}
+
+int CNntpSocket::ReadResponse(std::string& text) {
+    std::string line;
+    while (m_reply != ReplyState::None)
+        ReadLine(line);
+    const LineResult result = ReadRawLine(line, kMaxStatusLine);
+    if (result == LineResult::Failed)
+        return -1;
+    if (result == LineResult::Line && IsMultiLineCode(line))
+        m_reply = ReplyState::Body;
+    text = std::move(line);
+    return static_cast<int>(text.size());
+}
+
+bool CNntpSocket::ReadLine(std::string& text) {
+    text.clear();
+    if (m_reply == ReplyState::EndPending) {
+        m_reply = ReplyState::None;
+        return false;
+    }
+    std::string line;
+    if (m_reply == ReplyState::None) {
+        const LineResult result = ReadRawLine(line, kMaxStatusLine);
+        if (line.empty())
+            return false;
+        m_reply = result == LineResult::Line && IsMultiLineCode(line) ? ReplyState::Body
+                                                                      : ReplyState::EndPending;
+        StripLineEnd(line);
+        text = std::move(line);
+        return true;
+    }
+    const LineResult result = ReadRawLine(line, std::string::npos);
+    // A reply cut short by the server or by a failure ends with whatever part of a line came.
+    m_reply = result == LineResult::Line ? ReplyState::Body : ReplyState::EndPending;
+    StripLineEnd(line);
+    if (line == "." || (line.empty() && result != LineResult::Line)) {
+        m_reply = ReplyState::None;
+        return false;
+    }
+    if (line.starts_with(".."))
+        line.erase(0, 1);
+    text = std::move(line);
+    return true;
+}
+
+bool CNntpSocket::SplitStatus(std::string_view text, std::string& code, std::string& rest) {
+    code.clear();
+    rest.clear();
+    const std::string_view copy = text.substr(0, kMaxSplitText);
+    const std::size_t blank = copy.find(' ');
+    if (blank == std::string_view::npos)
+        return false;
+    code.assign(copy.substr(0, blank));
+    rest.assign(copy.substr(blank + 1));
+    return true;
+}
