@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Progress.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -43,14 +45,7 @@ struct ChosenGroup {
 };
 
 // What the window shows while the configuration is read or written.
-class IConfigProgress {
-public:
-    virtual ~IConfigProgress() = default;
-    virtual void SetProgressRange(int low, int high) = 0;
-    virtual void SetProgressPos(int pos) = 0;
-    // Keeps the window responsive during a long load.
-    virtual void PumpMessages() = 0;
-};
+using IConfigProgress = IProgress;
 
 // Bold marks a group chosen before, so checking a bold group un-chooses it and checking a plain
 // group chooses it.
