@@ -1,8 +1,21 @@
 #include "app/ReaderDlg.h"
 
+#include "app/AboutDlg.h"
+#include "app/DialogUnits.h"
+#include "app/PumpMessages.h"
+#include "app/SjisText.h"
+#include "app/SplitString.h"
+#include "app/TempFile.h"
 #include "app/TreeItems.h"
+#include "app/UiSeam.h"
+#include "nntp/ServerRegDlg.h"
+#include "store/HeaderStore.h"
+#include "store/ServerConfig.h"
+#include "threads/HeaderThreads.h"
 #include "viewer/HtmlViewCtl.h"
 
+#include <QAction>
+#include <QByteArray>
 #include <QCheckBox>
 #include <QFile>
 #include <QFontMetrics>
@@ -14,10 +27,16 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QShortcut>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 // The icons live in the quillo_ui library, whose resources must be asked for by name. Outside
 // any namespace, as the resource's initialiser is declared in the global one.
@@ -31,15 +50,22 @@ namespace {
 constexpr int kDialogWidth = 367;
 constexpr int kDialogHeight = 263;
 
-// Dialog font: a Japanese face at the size dialogs use.
-constexpr const char* kDialogFontFamily = "Noto Sans CJK JP";
-constexpr int kDialogFontPoints = 9;
-
 // Pixels between the bottom of the header tree and the top of the article view.
 constexpr int kHtmlViewGap = 2;
 
-// Root item of the server/group tree.
-constexpr const char* kTreeRoot = "NewsGroup";
+// The manual inside the program.
+constexpr const char* kHelpResource = ":/help/quillo-help.htm";
+
+// Item data of the header tree: the item's identifier. Of the message-ID index: the entry's
+// Shift_JIS bytes.
+constexpr int kHeaderItemIdRole = Qt::UserRole + 1;
+constexpr int kIndexBytesRole = Qt::UserRole;
+
+void MakeBold(QTreeWidgetItem* item) {
+    QFont font = item->font(0);
+    font.setBold(true);
+    item->setFont(0, font);
+}
 
 std::string CurrentDirectory() {
     std::unique_ptr<char, decltype(&free)> cwd(getcwd(nullptr, 0), &free);
@@ -58,16 +84,98 @@ QIcon IconFromResource(int id) {
 
 } // namespace
 
-CReaderDlg::CReaderDlg(QWidget* parent) : QDialog(parent) {
+// What long core operations see of the window while they work.
+class CReaderDlg::CWindowProgress final : public IProgress {
+public:
+    explicit CWindowProgress(CReaderDlg& dlg) : m_dlg(dlg) {}
+    void SetProgressRange(int low, int high) override { m_dlg.SetProgressRange(low, high); }
+    void SetProgressPos(int pos) override { m_dlg.SetProgressPos(pos); }
+    void PumpMessages() override { ::PumpMessages(); }
+    void SetStatusText(const std::string& utf8) override {
+        m_dlg.SetStatusText(QString::fromStdString(utf8));
+    }
+
+private:
+    CReaderDlg& m_dlg;
+};
+
+// The header tree and the message-ID index as the fill builds them.
+class CReaderDlg::CHeaderTreeFill final : public IHeaderTreeSink {
+public:
+    explicit CHeaderTreeFill(CReaderDlg& dlg)
+        : m_dlg(dlg), m_plain(dlg.HeaderIcon(kImageUnread, kImageUnread)) {}
+
+    void SetProgressRange(int n) override { m_dlg.SetProgressRange(0, n); }
+
+    void Step(int i) override {
+        m_dlg.SetProgressPos(i);
+        ::PumpMessages();
+    }
+
+    int InsertItem(int parentId, const std::string& label) override {
+        auto* item = new QTreeWidgetItem;
+        SetTreeItemText(item, label);
+        item->setIcon(0, m_plain);
+        const int id = m_dlg.NextHeaderItemId();
+        item->setData(0, kHeaderItemIdRole, id);
+        // The parent may be gone when a group change emptied the tree while events were
+        // handled; the item then starts a thread of its own.
+        if (QTreeWidgetItem* parent = parentId ? m_dlg.HeaderItem(parentId) : nullptr)
+            parent->addChild(item);
+        else
+            m_dlg.m_pendingHeaderItems.append(item);
+        m_dlg.m_headerItems.insert(id, item);
+        return id;
+    }
+
+    void AppendIndexEntry(const std::string& entry) override {
+        auto* row = new QListWidgetItem(FromSjis(entry));
+        row->setData(kIndexBytesRole,
+                     QByteArray(entry.data(), static_cast<qsizetype>(entry.size())));
+        m_dlg.m_messageIdIndex->addItem(row);
+    }
+
+    void SetBold(int id) override {
+        if (QTreeWidgetItem* item = m_dlg.HeaderItem(id))
+            MakeBold(item);
+    }
+
+    void Expand(int id) override {
+        // Only an item in the tree can be expanded; the fill's own items get there at its end.
+        if (QTreeWidgetItem* item = m_dlg.HeaderItem(id)) {
+            if (item->treeWidget())
+                item->setExpanded(true);
+            else
+                m_dlg.m_pendingExpansions.append(id);
+        }
+    }
+
+    void SetIcon(int id, int image, int selectedImage) override {
+        QTreeWidgetItem* item = m_dlg.HeaderItem(id);
+        if (!item)
+            return;
+        const int key = image * kHeaderIconCount + selectedImage;
+        auto icon = m_icons.find(key);
+        if (icon == m_icons.end())
+            icon = m_icons.insert(key, m_dlg.HeaderIcon(image, selectedImage));
+        item->setIcon(0, *icon);
+    }
+
+private:
+    CReaderDlg& m_dlg;
+    QIcon m_plain; // the tree's first image, selected or not
+    QHash<int, QIcon> m_icons;
+};
+
+CReaderDlg::CReaderDlg(QWidget* parent)
+    : QDialog(parent), m_configProgress(std::make_unique<CWindowProgress>(*this)) {
     InitResources();
     setObjectName(QString::number(IDD));
     // A fixed-size window with a caption, a system menu and a minimize box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    QFont font(QString::fromUtf8(kDialogFontFamily), kDialogFontPoints);
-    font.setStyleHint(QFont::SansSerif);
-    setFont(font);
+    setFont(::DialogFont());
     setWindowTitle(Title());
     m_icon = IconFromResource(128);
 
@@ -75,20 +183,18 @@ CReaderDlg::CReaderDlg(QWidget* parent) : QDialog(parent) {
     OnInitDialog();
 }
 
-CReaderDlg::~CReaderDlg() = default;
+CReaderDlg::~CReaderDlg() {
+    // The article view goes first, before the rest of the window it lives in.
+    delete m_htmlView;
+    m_htmlView = nullptr;
+}
 
 QString CReaderDlg::Title() {
     return QStringLiteral("Quillo Version 1.01 Linux Edition");
 }
 
 QRect CReaderDlg::MapDialogRect(const QRect& du) const {
-    const QFontMetrics fm(font());
-    const int letters = fm.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    const int baseX = (letters / 26 + 1) / 2;
-    const int baseY = fm.height();
-    return QRect(du.x() * baseX / 4, du.y() * baseY / 8, du.width() * baseX / 4,
-                 du.height() * baseY / 8);
+    return DialogUnitsToPixels(font(), du);
 }
 
 void CReaderDlg::CreateControls() {
@@ -138,6 +244,7 @@ void CReaderDlg::CreateControls() {
     place(m_headerTree, IDC_HEADER_TREE, 107, 31, 253, 86);
     m_headerTree->setHeaderHidden(true);
     m_headerTree->setRootIsDecorated(true);
+    m_headerTree->setUniformRowHeights(true);
     m_headerTree->setDragDropMode(QAbstractItemView::NoDragDrop);
 
     m_articleEdit = new QPlainTextEdit(this);
@@ -149,6 +256,8 @@ void CReaderDlg::CreateControls() {
 
     m_status = new QLabel(this);
     place(m_status, IDC_STATUS, 7, 243, 353, 9);
+    // Subjects and group names are shown as they are, never as markup.
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
 
     m_progress = new QProgressBar(this);
@@ -160,9 +269,13 @@ void CReaderDlg::CreateControls() {
     setFixedSize(MapDialogRect(QRect(0, 0, kDialogWidth, kDialogHeight)).size());
 
     connect(m_btnExit, &QPushButton::clicked, this, &CReaderDlg::OnOK);
+    connect(m_btnServerReg, &QPushButton::clicked, this, &CReaderDlg::OnServerReg);
+    connect(m_serverTree, &QTreeWidget::itemSelectionChanged, this,
+            &CReaderDlg::OnSelchangedServerTree);
 }
 
 void CReaderDlg::OnInitDialog() {
+    CreateMenuCommands();
     CreateHtmlView();
 
     setWindowIcon(m_icon);
@@ -186,10 +299,7 @@ void CReaderDlg::OnInitDialog() {
     m_iniPath = m_baseDir + "/quillo.ini";
     m_mdbPath = m_baseDir + "/quillo.mdb";
 
-    // Root of the server/group tree. BuildServerTree, which hangs the registered servers and
-    // groups of the settings file below it, is called here once it exists.
-    auto* root = FindOrInsertTreeChild(m_serverTree, kTreeRoot, nullptr);
-    root->setExpanded(true);
+    ResetServerTree();
 
     DisableCommands();
 
@@ -253,4 +363,226 @@ void CReaderDlg::DisableCommands() {
 
 void CReaderDlg::OnOK() {
     accept();
+}
+
+void CReaderDlg::CreateMenuCommands() {
+    // The window menu belongs to the window manager here, so the version information is
+    // offered in the window's context menu and by its Alt key.
+    const QString aboutText = QString::fromUtf8(kAboutMenuText);
+    if (!aboutText.isEmpty()) {
+        m_aboutAction = new QAction(aboutText, this);
+        m_aboutAction->setObjectName(QString::number(kIdmAboutBox));
+        m_aboutAction->setData(kIdmAboutBox);
+        m_aboutAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_A));
+        m_aboutAction->setShortcutContext(Qt::WindowShortcut);
+        connect(m_aboutAction, &QAction::triggered, this,
+                [this] { OnSysCommand(m_aboutAction->data().toInt()); });
+        addAction(m_aboutAction);
+        setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
+
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    help->setContext(Qt::WindowShortcut);
+    connect(help, &QShortcut::activated, this, &CReaderDlg::OnHelp);
+}
+
+void CReaderDlg::OnSysCommand(int id) {
+    if ((id & 0xFFF0) == kIdmAboutBox) {
+        CAboutDlg about(m_icon, this);
+        about.exec();
+    }
+}
+
+std::string CReaderDlg::HelpFilePath() {
+    const std::string dir = PrivateTempDirectory();
+    return dir.empty() ? std::string() : dir + "/" + kHelpFileName;
+}
+
+void CReaderDlg::OnHelp() {
+    // The manual travels inside the program and is put where a browser can open it.
+    const std::string path = HelpFilePath();
+    const QString file = QFile::decodeName(QByteArray::fromStdString(path));
+    QFile manual(QString::fromLatin1(kHelpResource));
+    if (!path.empty() && manual.open(QIODevice::ReadOnly)) {
+        QSaveFile out(file);
+        if (out.open(QIODevice::WriteOnly)) {
+            out.write(manual.readAll());
+            out.commit();
+        }
+    }
+    Ui().StartHelp(file);
+}
+
+void CReaderDlg::ResetServerTree() {
+    // Rebuilding is no selection by the user: the current group and the header tree stay.
+    const QSignalBlocker quiet(m_serverTree);
+    m_serverTree->clear();
+    QTreeWidgetItem* root = FindOrInsertTreeChild(m_serverTree, kServerTreeRoot, nullptr);
+    BuildServerTree();
+    root->setExpanded(true);
+    m_serverTree->viewport()->update();
+}
+
+void CReaderDlg::BuildServerTree() {
+    for (const ChosenGroup& chosen : ReadChosenGroups(m_iniPath))
+        AddGroupToTree(chosen.server, chosen.group);
+}
+
+QTreeWidgetItem* CReaderDlg::AddGroupToTree(const std::string& server, const std::string& group) {
+    QTreeWidgetItem* root = m_serverTree->topLevelItem(0);
+    if (!root)
+        return nullptr;
+    QTreeWidgetItem* item = FindOrInsertTreeChild(m_serverTree, server, root);
+
+    std::vector<std::string> parts;
+    const int count = std::min(SplitString(group, parts, kGroupNameParts, '.'), kGroupNameParts);
+    for (int i = 0; i < count; ++i) {
+        if (parts[i].empty())
+            continue;
+        QTreeWidgetItem* child = FindOrInsertTreeChild(m_serverTree, parts[i], item);
+        item->setExpanded(true);
+        item = child;
+    }
+    MakeBold(item);
+    item->setExpanded(true);
+    return item;
+}
+
+int CReaderDlg::RunServerRegistration() {
+    CServerRegDlg dlg(m_iniPath, m_mdbPath, this);
+    return dlg.exec();
+}
+
+void CReaderDlg::OnServerReg() {
+    if (RunServerRegistration() == 1)
+        ResetServerTree();
+}
+
+void CReaderDlg::OnSelchangedServerTree() {
+    const int previous = m_clearingHeaderTree;
+    m_clearingHeaderTree = 1;
+    ClearHeaderTree();
+    m_clearingHeaderTree = previous;
+
+    const QList<QTreeWidgetItem*> selected = m_serverTree->selectedItems();
+    QTreeWidgetItem* item = selected.isEmpty() ? nullptr : selected.front();
+    // Only bold items are whole groups (or a server chosen as a whole).
+    if (!item || !item->font(0).bold())
+        return;
+
+    std::vector<QTreeWidgetItem*> chain;
+    for (QTreeWidgetItem* p = item; p; p = p->parent())
+        chain.push_back(p);
+    std::reverse(chain.begin(), chain.end());
+    for (std::size_t i = 0; i < m_selPath.size(); ++i)
+        m_selPath[i] = i < chain.size() ? TreeItemText(chain[i]) : std::string();
+
+    // Entries 2 onwards are the components of one dotted group name.
+    std::string group;
+    for (std::size_t i = 2; i < m_selPath.size(); ++i) {
+        if (m_selPath[i].empty())
+            continue;
+        if (!group.empty())
+            group += '.';
+        group += m_selPath[i];
+        m_selPath[i].clear();
+    }
+    m_selPath[2] = group;
+
+    if (!group.empty()) {
+        EnableCommands();
+        CreateGroupDirectory(m_baseDir, m_selPath[1], group);
+    } else {
+        DisableCommands();
+    }
+    FillHeaderTree();
+}
+
+std::string CReaderDlg::CurrentGroupDirectory() const {
+    return GroupDirectory(m_baseDir, m_selPath[1], m_selPath[2]);
+}
+
+int CReaderDlg::NextHeaderItemId() {
+    // Never reused while the window lives, so an identifier from an earlier fill finds
+    // nothing rather than somebody else's item.
+    m_lastHeaderItemId = m_lastHeaderItemId == INT_MAX ? 1 : m_lastHeaderItemId + 1;
+    return m_lastHeaderItemId;
+}
+
+void CReaderDlg::FillHeaderTree() {
+    ClearHeaderTree();
+    m_messageIdIndex->clear();
+    DisableCommands();
+
+    CHeaderTreeFill fill(*this);
+    ::FillHeaderTree(CurrentGroupDirectory(), fill);
+    AttachHeaderItems();
+
+    EnableCommands();
+    ResetProgress();
+}
+
+void CReaderDlg::ClearHeaderTree() {
+    qDeleteAll(m_pendingHeaderItems);
+    m_pendingHeaderItems.clear();
+    m_pendingExpansions.clear();
+    m_headerTree->clear();
+    m_headerItems.clear();
+}
+
+void CReaderDlg::AttachHeaderItems() {
+    // One insertion for the whole fill: the view lays its rows out once, not once per item.
+    m_headerTree->addTopLevelItems(m_pendingHeaderItems);
+    m_pendingHeaderItems.clear();
+    for (int id : std::as_const(m_pendingExpansions))
+        if (QTreeWidgetItem* item = HeaderItem(id))
+            item->setExpanded(true);
+    m_pendingExpansions.clear();
+    m_headerTree->viewport()->update();
+}
+
+QTreeWidgetItem* CReaderDlg::HeaderItem(int id) const {
+    return m_headerItems.value(id, nullptr);
+}
+
+int CReaderDlg::HeaderItemId(const QTreeWidgetItem* item) const {
+    return item ? item->data(0, kHeaderItemIdRole).toInt() : 0;
+}
+
+int CReaderDlg::MessageIdIndexCount() const {
+    return m_messageIdIndex->count();
+}
+
+std::string CReaderDlg::MessageIdIndexEntry(int row) const {
+    const QListWidgetItem* entry = m_messageIdIndex->item(row);
+    return entry ? entry->data(kIndexBytesRole).toByteArray().toStdString() : std::string();
+}
+
+void CReaderDlg::SetStatusText(const QString& text) {
+    m_status->setText(text);
+}
+
+void CReaderDlg::SetStatusTextSjis(const std::string& sjis) {
+    m_status->setText(FromSjis(sjis));
+}
+
+QString CReaderDlg::StatusText() const {
+    return m_status->text();
+}
+
+void CReaderDlg::SetProgressRange(int low, int high) {
+    m_progress->setRange(low, high);
+}
+
+void CReaderDlg::SetProgressPos(int pos) {
+    m_progress->setValue(pos);
+}
+
+void CReaderDlg::ResetProgress() {
+    m_progress->setRange(0, 1);
+    m_progress->setValue(0);
+}
+
+IProgress& CReaderDlg::Progress() {
+    return *m_configProgress;
 }

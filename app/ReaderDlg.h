@@ -1,12 +1,17 @@
 #pragma once
 
+#include "app/Progress.h"
+
 #include <QDialog>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <array>
+#include <memory>
 #include <string>
 
 class CHtmlViewCtl;
+class QAction;
 class QCheckBox;
 class QFrame;
 class QLabel;
@@ -16,6 +21,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 // objectNames of the two controls made at run time (both carry control ID 1).
 inline constexpr const char* kHtmlViewName = "HTML";
@@ -28,6 +34,18 @@ inline constexpr int kHeaderPathSize = 256;
 
 // Icons of the header tree: resources 138 to 145, indexes 0 to 7.
 inline constexpr int kHeaderIconCount = 8;
+
+// Root item of the server/group tree.
+inline constexpr char kServerTreeRoot[] = "NewsGroup";
+// A group name is split at "." into at most this many parts for the server/group tree.
+inline constexpr int kGroupNameParts = 100;
+
+// The version-information command of the window's menu (string 101, command 16).
+inline constexpr char kAboutMenuText[] = "QUILLO のﾊﾞｰｼﾞｮﾝ情報(&A)...";
+inline constexpr int kIdmAboutBox = 16;
+
+// The program's own manual, opened by F1.
+inline constexpr char kHelpFileName[] = "quillo-help.htm";
 
 // The main window: a fixed-size dialog with the server/group tree on the left and the header
 // tree, article view and command buttons on the right. Runs modally; closing it ends the
@@ -67,12 +85,56 @@ public:
     explicit CReaderDlg(QWidget* parent = nullptr);
     ~CReaderDlg() override;
 
+    // Hangs the chosen groups of the settings file below the root of the server/group tree.
+    void BuildServerTree();
+    // Adds the items of one chosen group: the server under the root, then one item per
+    // non-empty component of the dotted group name, sharing items already there. The last item
+    // (the server itself for an empty group) is made bold, as whole groups are, and expanded.
+    QTreeWidgetItem* AddGroupToTree(const std::string& server, const std::string& group);
+
+    // Rebuilds the header tree and the message-ID index from the current group's header
+    // database.
+    void FillHeaderTree();
+
     // Enables update, synchronise and post when a group is current, reply when the header tree
     // has a selected item, search when it has any item, and exit.
     void EnableCommands();
     // Disables update, post, reply, synchronise, search and exit, in that order; long
     // operations call it first and EnableCommands when done.
     void DisableCommands();
+
+    // Status line: fixed texts of the program, or Shift_JIS data.
+    void SetStatusText(const QString& text);
+    void SetStatusTextSjis(const std::string& sjis);
+    QString StatusText() const;
+    // Progress bar; at rest its range is 0..1 and its position 0.
+    void SetProgressRange(int low, int high);
+    void SetProgressPos(int pos);
+    void ResetProgress();
+    // The status line, the progress bar and the message pump, for core operations that report
+    // through an interface.
+    IProgress& Progress();
+
+    // 1 while the header tree is being emptied or rebuilt by something other than the user, so
+    // its selection handler stays out of the way.
+    int HeaderTreeClearing() const { return m_clearingHeaderTree; }
+    void SetHeaderTreeClearing(int flag) { m_clearingHeaderTree = flag; }
+    int ArticleLoading() const { return m_loadingArticle; }
+    void SetArticleLoading(int flag) { m_loadingArticle = flag; }
+
+    // The selected item of the server/group tree and its ancestors, root first.
+    const std::array<std::string, kSelectionPathSize>& SelectionPath() const { return m_selPath; }
+    const std::string& CurrentServer() const { return m_selPath[1]; }
+    const std::string& CurrentGroup() const { return m_selPath[2]; }
+    // The directory of the current group.
+    std::string CurrentGroupDirectory() const;
+
+    // The header tree item a message-ID index entry names, or null; and back.
+    QTreeWidgetItem* HeaderItem(int id) const;
+    int HeaderItemId(const QTreeWidgetItem* item) const;
+    // The message-ID index: entries "%d %s ,%d" in Shift_JIS, exactly as the fill made them.
+    int MessageIdIndexCount() const;
+    std::string MessageIdIndexEntry(int row) const;
 
     // The current directory at start and the files kept in it.
     const std::string& BaseDirectory() const { return m_baseDir; }
@@ -93,13 +155,37 @@ public:
     // The window title.
     static QString Title();
 
+    // Where the manual is written before it is opened.
+    static std::string HelpFilePath();
+
 protected:
     void OnOK();
+    // Window-menu commands; the version-information command shows the About box.
+    void OnSysCommand(int id);
+    // Opens the program's manual; whether that worked is not reported.
+    void OnHelp();
+    // Register/delete servers: the registration window, then the server/group tree again.
+    void OnServerReg();
+    // A new item of the server/group tree was selected.
+    void OnSelchangedServerTree();
 
 private:
+    class CWindowProgress;
+    class CHeaderTreeFill;
+
     void CreateControls();
     void OnInitDialog();
     void CreateHtmlView();
+    void CreateMenuCommands();
+    void ResetServerTree();
+    // Runs the server registration window and returns how it ended.
+    int RunServerRegistration();
+    // A header item identifier not given out before: nonzero, so 0 keeps meaning "no item".
+    int NextHeaderItemId();
+    // Empties the header tree, with the items of a fill still on their way to it.
+    void ClearHeaderTree();
+    // Puts the items made by a fill into the header tree and expands those it asked for.
+    void AttachHeaderItems();
 
     CHtmlViewCtl* m_htmlView = nullptr;
     int m_clearingHeaderTree = 0; // 1 while the header tree is emptied on a group change
@@ -136,4 +222,14 @@ private:
     QFrame* m_htmlFrame = nullptr;
     QListWidget* m_messageIdIndex = nullptr;
     QIcon m_icon;
+    QAction* m_aboutAction = nullptr;
+
+    std::unique_ptr<CWindowProgress> m_configProgress;
+    // Items of the header tree by identifier; rebuilt with the tree.
+    QHash<int, QTreeWidgetItem*> m_headerItems;
+    // A fill builds its threads outside the tree and hands them over at its end, since a tree
+    // view lays out all its rows again whenever rows were added.
+    QList<QTreeWidgetItem*> m_pendingHeaderItems;
+    QList<int> m_pendingExpansions;
+    int m_lastHeaderItemId = 0;
 };

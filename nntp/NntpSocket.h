@@ -71,6 +71,8 @@ public:
     static constexpr std::size_t kMaxStatusLine = 10239;
     // Only this much of a text is looked at by SplitStatus.
     static constexpr std::size_t kMaxSplitText = 1023;
+    // Only this much of a LIST line is looked at by ParseListLine.
+    static constexpr std::size_t kMaxListLine = 1023;
 
     CNntpSocket();
     virtual ~CNntpSocket();
@@ -102,7 +104,28 @@ public:
     int GetLastError() const { return m_lastError; }
     std::string GetErrorText() const { return NntpErrorText(m_lastError); }
 
+    // LIST into the group table, which takes every group the server lists. False when the
+    // command cannot be sent whole or the reply is not "215" (the reply is still read to its
+    // end); the table is emptied first either way.
+    bool ListGroups();
+    // Splits a LIST line "name last first flag" at its first three blanks (the flag keeps any
+    // further blanks). False, with all four empty, for a line of fewer than three blanks within
+    // its first kMaxListLine bytes.
+    static bool ParseListLine(std::string_view line, std::string& name, std::string& last,
+                              std::string& first, std::string& flag);
+    int GetGroupCount() const { return static_cast<int>(m_groups.size()); }
+    // Name of entry index of the group table; empty for an index outside it.
+    std::string GetGroupName(int index) const;
+
 private:
+    // One line of a LIST reply, in the order of its fields.
+    struct GroupEntry {
+        std::string name;
+        std::string last;  // highest article number
+        std::string first; // lowest article number
+        std::string flag;  // posting status
+    };
+
     enum class LineResult { Line, Closed, Failed };
     enum class ReceiveResult { Data, WouldBlock, Closed, Failed };
     enum class ReplyState { None, Body, EndPending };
@@ -130,4 +153,5 @@ private:
     bool m_receiveFailed = false;
     ReplyState m_reply = ReplyState::None;
     Clock::time_point m_lastPump;
+    std::vector<GroupEntry> m_groups;
 };
