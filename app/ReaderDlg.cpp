@@ -1,5 +1,7 @@
 #include "app/ReaderDlg.h"
 
+#include <QElapsedTimer>
+
 #include "app/AboutDlg.h"
 #include "app/DialogUnits.h"
 #include "app/PumpMessages.h"
@@ -108,8 +110,13 @@ public:
     void SetProgressRange(int n) override { m_dlg.SetProgressRange(0, n); }
 
     void Step(int i) override {
+        // Handling events and redrawing the bar for every record would cost more than the
+        // fill itself; a few dozen times a second keeps the window just as alive.
+        if (m_sincePump.isValid() && m_sincePump.elapsed() < kPumpIntervalMs)
+            return;
         m_dlg.SetProgressPos(i);
         ::PumpMessages();
+        m_sincePump.start();
     }
 
     int InsertItem(int parentId, const std::string& label) override {
@@ -162,7 +169,10 @@ public:
     }
 
 private:
+    static constexpr qint64 kPumpIntervalMs = 15;
+
     CReaderDlg& m_dlg;
+    QElapsedTimer m_sincePump;
     QIcon m_plain; // the tree's first image, selected or not
     QHash<int, QIcon> m_icons;
 };

@@ -4,28 +4,51 @@
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 
+#include <filesystem>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
 
 // A field read the way a fixed buffer holds it: cut to size - 1 bytes, ending at a NUL byte,
-// empty when the field is Null or the cursor is past the last record.
-std::string ReadField(CDbTable& table, const char* field, std::size_t size) {
-    std::string buffer(size, '\0');
-    table.GetField(field, "", buffer.data(), static_cast<int>(size));
-    return std::string(buffer.c_str());
+// empty when the field is Null or the cursor is past the last record. One scratch buffer serves
+// every read of a fill.
+std::string ReadField(CDbTable& table, const char* field, std::size_t size,
+                      std::vector<char>& scratch) {
+    scratch.assign(size, '\0');
+    table.GetField(field, "", scratch.data(), static_cast<int>(size));
+    return std::string(scratch.data());
+}
+
+// Names of the files in the group directory, read once, so that the many articles that were
+// never fetched cost no file-system query of their own.
+std::unordered_set<std::string> FilesIn(const std::string& dir) {
+    std::unordered_set<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        names.insert(it->path().filename().string());
+    return names;
 }
 
 } // namespace
 
 std::string WantedParentId(const std::string& ref) {
-    std::vector<std::string> parts;
-    SplitString(ref, parts, kTreeRefParts, ' ');
-    int k = 0;
-    while (k + 1 < kTreeRefParts && !parts[k + 1].empty())
-        ++k;
-    return parts[k];
+    // What SplitString(ref, parts, kTreeRefParts, ' ') followed by taking part k gives, found
+    // without building the parts: this runs once per header of a fill.
+    const std::string_view text = std::string_view(ref).substr(0, kSplitStringMaxText);
+    std::size_t blank = text.find(' ');
+    std::string_view wanted = text.substr(0, blank);
+    for (int k = 1; k < kTreeRefParts && blank != std::string_view::npos; ++k) {
+        const std::size_t next = text.find(' ', blank + 1);
+        const std::string_view part = text.substr(
+            blank + 1, next == std::string_view::npos ? std::string_view::npos : next - blank - 1);
+        if (part.empty())
+            break;
+        wanted = part;
+        blank = next;
+    }
+    return std::string(wanted);
 }
 
 int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
@@ -44,21 +67,23 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
     itemOf.reserve(static_cast<std::size_t>(count));
     int inserted = 0;
     int firstTopLevel = 0;
+    std::vector<char> scratch;
+    const std::unordered_set<std::string> files = FilesIn(groupDir);
 
     for (int i = 0; i <= count; ++i) {
         sink.Step(i);
-        const std::string mesid = ReadField(table, "MESID", kTreeMesidBufferSize);
+        const std::string mesid = ReadField(table, "MESID", kTreeMesidBufferSize, scratch);
         if (mesid.empty()) {
             table.MoveNext();
             continue;
         }
-        const std::string num = ReadField(table, "NUM", kTreeNumBufferSize);
-        const std::string sub = ReadField(table, "SUB", kTreeSubBufferSize);
-        const std::string read = ReadField(table, "READ", kTreeReadBufferSize);
+        const std::string num = ReadField(table, "NUM", kTreeNumBufferSize, scratch);
+        const std::string sub = ReadField(table, "SUB", kTreeSubBufferSize, scratch);
+        const std::string read = ReadField(table, "READ", kTreeReadBufferSize, scratch);
         const std::string label = num + " " + sub;
 
         int parentId = 0;
-        const std::string ref = ReadField(table, "REF", kTreeRefBufferSize);
+        const std::string ref = ReadField(table, "REF", kTreeRefBufferSize, scratch);
         if (!ref.empty()) {
             const auto found = itemOf.find(WantedParentId(ref));
             if (found != itemOf.end())
@@ -76,7 +101,8 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
         }
 
         if (IsBracketedMessageId(mesid)) {
-            const bool cached = IsArticleCached(CacheFilePath(groupDir, mesid));
+            const bool cached = files.count(CacheFileName(mesid)) != 0 &&
+                                IsArticleCached(CacheFilePath(groupDir, mesid));
             if (id != 0) {
                 if (!cached) {
                     sink.SetBold(id);

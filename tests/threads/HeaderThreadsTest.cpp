@@ -1,6 +1,7 @@
 #include "threads/HeaderThreads.h"
 
 #include "HeaderTableWriter.h"
+#include "app/SplitString.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 #include "support/TestDir.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -558,6 +560,24 @@ TEST(WantedParentId, PartAfterTheUnbrokenRunOfIds) {
     for (const WantedCase& c : cases) {
         SCOPED_TRACE("[" + c.ref.substr(0, 40) + "]");
         EXPECT_EQ(WantedParentId(c.ref), c.wanted);
+    }
+}
+
+// The fill finds the wanted ID without splitting; it must agree with the split-based rule on
+// any text, including runs of blanks and more parts than the split keeps.
+TEST(WantedParentId, AgreesWithSplittingAtBlanks) {
+    std::mt19937 random(20261208);
+    const char alphabet[] = {' ', ' ', ' ', '<', '>', 'a', '@'};
+    for (int round = 0; round < 20000; ++round) {
+        std::string ref(random() % 300, ' ');
+        for (char& c : ref)
+            c = alphabet[random() % sizeof alphabet];
+        std::vector<std::string> parts;
+        SplitString(ref, parts, kTreeRefParts, ' ');
+        int k = 0;
+        while (k + 1 < kTreeRefParts && !parts[k + 1].empty())
+            ++k;
+        ASSERT_EQ(WantedParentId(ref), parts[k]) << "[" << ref << "]";
     }
 }
 
