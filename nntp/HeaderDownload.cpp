@@ -1,0 +1,489 @@
+#include "nntp/HeaderDownload.h"
+
+#include "app/Progress.h"
+#include "app/SplitString.h"
+#include "mime/Codec.h"
+#include "nntp/NntpConversation.h"
+#include "nntp/NntpSocket.h"
+#include "store/AddressBook.h"
+#include "store/DbTable.h"
+#include "store/HeaderStore.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        unsigned char a = text[i], b = prefix[i];
+        if (a >= 'A' && a <= 'Z')
+            a = a - 'A' + 'a';
+        if (b >= 'A' && b <= 'Z')
+            b = b - 'A' + 'a';
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
+// A number as the C library reads one ("3\r\n" is 3, no digits is 0), kept within an int.
+int ToInt(const std::string& text) {
+    const long long number = std::strtoll(text.c_str(), nullptr, 10);
+    return static_cast<int>(std::clamp<long long>(number, INT_MIN, INT_MAX));
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string_view LeadingBlanksRemoved(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    return text;
+}
+
+std::string_view StripOnce(std::string_view text, char open, char close) {
+    if (!text.empty() && text.front() == open)
+        text.remove_prefix(1);
+    if (!text.empty() && text.back() == close)
+        text.remove_suffix(1);
+    return text;
+}
+
+// The group's table "Header", open for the whole download, with the position of the first
+// record of every Message-ID, so that finding a header's record costs no walk over the table.
+// Records are written in transactions the caller commits.
+class CHeaderWriter {
+public:
+    explicit CHeaderWriter(std::string dbPath) : m_dbPath(std::move(dbPath)) {}
+
+    // False when the table cannot be opened: nothing was written.
+    bool Store(int number, const HeaderFields& fields) {
+        if (!EnsureOpen())
+            return false;
+        if (!m_inTrans)
+            m_inTrans = m_table.BeginTrans() != 0;
+        const auto found = m_firstByMesid.find(fields.messageId);
+        if (found != m_firstByMesid.end()) {
+            m_table.MoveTo(found->second);
+            m_table.Edit();
+        } else {
+            m_table.AddNew();
+        }
+        m_table.SetField("NUM", std::to_string(number));
+        m_table.SetField("MESID", fields.messageId);
+        m_table.SetField("FROM", fields.from);
+        m_table.SetField("SUB", fields.subject);
+        m_table.SetField("DATE", fields.date);
+        m_table.SetField("MEDIA", fields.contentType);
+        m_table.SetField("REF", LastReference(fields.references));
+        if (m_table.Update() && found == m_firstByMesid.end())
+            m_firstByMesid.emplace(fields.messageId, m_records++);
+        return true;
+    }
+
+    // Makes what was stored since the last commit durable. False when it was lost: the table
+    // is closed then, and opened afresh by the next Store.
+    bool Commit() {
+        if (!m_inTrans)
+            return true;
+        m_inTrans = false;
+        if (m_table.CommitTrans())
+            return true;
+        m_table.Rollback();
+        Close();
+        return false;
+    }
+
+    void Close() {
+        m_table.Close();
+        m_open = false;
+        m_inTrans = false;
+        m_firstByMesid.clear();
+        m_records = 0;
+    }
+
+private:
+    bool EnsureOpen() {
+        if (m_open)
+            return true;
+        if (!m_table.Open(kHeaderTable, m_dbPath))
+            return false;
+        // A Null MESID reads as empty, so articles without a Message-ID share one record.
+        const int count = std::max(0, m_table.GetRecordCount());
+        m_table.MoveTo(0);
+        std::string mesid;
+        for (int i = 0; i < count; ++i) {
+            m_table.GetField("MESID", "", mesid);
+            m_firstByMesid.emplace(mesid, i);
+            m_table.MoveNext();
+        }
+        m_records = count;
+        m_open = true;
+        return true;
+    }
+
+    std::string m_dbPath;
+    CDbTable m_table;
+    bool m_open = false;
+    bool m_inTrans = false;
+    std::unordered_map<std::string, int> m_firstByMesid;
+    int m_records = 0;
+};
+
+// The address book of the main database, open for the whole download. A poster whose address
+// was handed over once in this download is not handed over again: the table's unique index
+// would refuse it anyway. Records are written in transactions the caller commits.
+class CPosterBook {
+public:
+    CPosterBook(std::string server, std::string group, std::string dbPath)
+        : m_server(std::move(server)), m_group(std::move(group)), m_dbPath(std::move(dbPath)) {}
+
+    void Add(const Poster& poster) {
+        std::string mail = poster.address + "," + m_server;
+        if (m_tried.contains(mail))
+            return;
+        if (!m_open && !m_table.Open(kAddressBookLookupName, m_dbPath)) {
+            // No table yet (or no database): the address book makes it with its index.
+            AddAddressBookEntry(poster.name, poster.address, m_server, m_group, m_dbPath);
+            m_tried.insert(std::move(mail));
+            return;
+        }
+        m_open = true;
+        if (!m_inTrans)
+            m_inTrans = m_table.BeginTrans() != 0;
+        if (m_table.AddNew()) {
+            m_table.SetField(AddressBookField::kName, poster.name);
+            m_table.SetField(AddressBookField::kMail, mail);
+            m_table.SetField(AddressBookField::kServer, m_server);
+            m_table.SetField(AddressBookField::kGroup, m_group);
+            // Refused for an address already recorded for this server.
+            m_table.Update();
+        }
+        if (m_inTrans)
+            m_pending.push_back(mail);
+        m_tried.insert(std::move(mail));
+    }
+
+    void Commit() {
+        if (!m_inTrans)
+            return;
+        m_inTrans = false;
+        if (!m_table.CommitTrans()) {
+            m_table.Rollback();
+            m_table.Close();
+            m_open = false;
+            for (const std::string& mail : m_pending)
+                m_tried.erase(mail);
+        }
+        m_pending.clear();
+    }
+
+private:
+    std::string m_server;
+    std::string m_group;
+    std::string m_dbPath;
+    CDbTable m_table;
+    bool m_open = false;
+    bool m_inTrans = false;
+    std::unordered_set<std::string> m_tried;
+    std::vector<std::string> m_pending; // added in the open transaction
+};
+
+void AppendHeadCommand(std::string& commands, long long n) {
+    char buffer[32];
+    const int length = std::snprintf(buffer, sizeof buffer, "HEAD %lld\r\n", n);
+    commands.append(buffer, static_cast<std::size_t>(length));
+}
+
+// Requests and stores the headers of first to last. HEAD commands run ahead of the replies by
+// up to the pipeline depth; each reply is still taken in order and handled as if its command
+// had just been sent. A stored header's "LASTHEADER" is written only once its record (and
+// those before it) are committed, so the counter is never ahead of the store.
+int FetchHeaders(CNntpSocket& socket, const HeaderDownloadParams& params,
+                 const std::string& groupDir, int first, int last, IProgress& progress) {
+    const long long depth = std::max(1, params.pipelineDepth);
+    // Commands are sent in runs, topping up once a quarter of the window has been answered.
+    const long long refillBelow = depth - depth / 4;
+    const int batch = std::max(1, params.commitBatch);
+    const auto commitAge = std::chrono::milliseconds(kHeaderCommitMs);
+
+    CHeaderWriter headers(HeaderDbPath(groupDir));
+    CPosterBook posters(params.server, params.group, params.mainDbPath);
+    CHeaderFieldReader reader;
+    std::string line;
+    std::string commands;
+    std::vector<std::string> parts;
+    long long nextToSend = first;
+    int stored = 0;
+    int uncommitted = 0;
+    int lastStored = 0;
+    Clock::time_point oldestUncommitted;
+
+    auto commit = [&] {
+        if (uncommitted == 0)
+            return;
+        const bool kept = headers.Commit();
+        posters.Commit();
+        if (kept)
+            WriteLastHeader(groupDir, lastStored);
+        uncommitted = 0;
+    };
+
+    for (long long n = first; n <= last; ++n) {
+        const int number = static_cast<int>(n);
+        progress.SetStatusText(ReadingHeaderStatus(number, last));
+        progress.PumpMessages();
+        progress.SetProgressPos(number);
+        if (uncommitted && Clock::now() - oldestUncommitted >= commitAge)
+            commit();
+
+        if (nextToSend - n < refillBelow) {
+            const long long until = std::min<long long>(last, n + depth - 1);
+            commands.clear();
+            for (; nextToSend <= until; ++nextToSend)
+                AppendHeadCommand(commands, nextToSend);
+            socket.SendCommand(commands);
+        }
+
+        reader.Begin();
+        if (!socket.ReadLine(line))
+            continue;
+        SplitString(line, parts, kReplyParts, ' ');
+        if (parts[0] != "221") {
+            while (socket.ReadLine(line)) {
+            }
+            continue;
+        }
+        while (socket.ReadLine(line))
+            reader.AddLine(line);
+
+        const HeaderFields& fields = reader.Fields();
+        if (!headers.Store(number, fields))
+            continue;
+        const Poster poster = SplitPoster(fields.from);
+        posters.Add(poster);
+        ++stored;
+        lastStored = number;
+        if (uncommitted++ == 0)
+            oldestUncommitted = Clock::now();
+        if (uncommitted >= batch)
+            commit();
+    }
+    commit();
+    return stored;
+}
+
+int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
+                IProgress& progress, IHeaderDownloadView& view) {
+    CreateHeaderTable(groupDir);
+    view.ClearHeaderTree();
+
+    CNntpSocket socket;
+    std::string code;
+    switch (BeginConversation(socket, params.server, code)) {
+    case NntpStart::Ready:
+        break;
+    case NntpStart::ConnectFailed:
+        view.ShowMessage(ConnectFailureMessage(socket));
+        socket.Cleanup();
+        return -1;
+    case NntpStart::Refused:
+        view.ShowMessage(ConnectionErrorMessage(code));
+        socket.Cleanup();
+        return -1;
+    }
+
+    int stored = 0;
+    socket.SendCommand("GROUP " + params.group + "\r\n");
+    std::string reply;
+    socket.ReadResponse(reply);
+    // "211 count first last group": the count is not used.
+    std::vector<std::string> parts;
+    SplitString(reply, parts, kReplyParts, ' ');
+    if (parts[0] == "211") {
+        int first = ToInt(parts[2]);
+        const int last = ToInt(parts[3]);
+        // The last header stored before is requested again.
+        if (params.latestOnly) {
+            const int lastHeader = ReadLastHeader(groupDir);
+            if (lastHeader >= first)
+                first = lastHeader;
+        }
+        progress.SetProgressRange(first, last);
+        WriteHeaderCounters(groupDir, last, first);
+        stored = FetchHeaders(socket, params, groupDir, first, last, progress);
+    }
+    EndConversation(socket);
+    socket.Cleanup();
+    return stored;
+}
+
+} // namespace
+
+std::string ReadingHeaderStatus(int n, int last) {
+    char numbers[40];
+    std::snprintf(numbers, sizeof numbers, " : %d / %d ", n, last);
+    return std::string(kReadingHeadersStatus) + numbers;
+}
+
+void CHeaderFieldReader::Begin() {
+    m_fields = HeaderFields();
+    // The "." line that closes every reply ends whatever field was open.
+    m_state = Field::None;
+}
+
+void CHeaderFieldReader::AddLine(std::string_view raw) {
+    // Without "=", ESC or a zero byte neither decoder changes a line; most lines are so.
+    std::string decoded;
+    std::string_view line = raw;
+    if (raw.find_first_of(std::string_view("=\x1b\0", 3)) != std::string_view::npos) {
+        decoded = JisToSjis(DecodeHeaderText(raw));
+        line = decoded;
+    }
+    auto valueOf = [this](Field field) -> std::string& {
+        switch (field) {
+        case Field::From:
+            return m_fields.from;
+        case Field::Subject:
+            return m_fields.subject;
+        case Field::Date:
+            return m_fields.date;
+        case Field::References:
+            return m_fields.references;
+        case Field::MessageId:
+            return m_fields.messageId;
+        case Field::ContentType:
+        case Field::None:
+            break;
+        }
+        return m_fields.contentType;
+    };
+
+    if (!line.empty() && line.front() == '\t') {
+        const std::string_view rest = line.substr(1);
+        if (m_state == Field::None)
+            return;
+        if (m_state == Field::References) {
+            // A continuation that would not fit is left off whole.
+            if (m_fields.references.size() + 1 + rest.size() <= kReferencesMax) {
+                m_fields.references += ' ';
+                m_fields.references.append(rest);
+            }
+            return;
+        }
+        valueOf(m_state).append(rest);
+        return;
+    }
+
+    m_state = Field::None;
+    struct Name {
+        std::string_view text;
+        Field field;
+    };
+    static constexpr Name kNames[] = {
+        {"Content-Type:", Field::ContentType},
+        {"Message-ID:", Field::MessageId},
+        {"References:", Field::References},
+        {"Subject:", Field::Subject},
+        {"From:", Field::From},
+        {"Date:", Field::Date},
+    };
+    for (const Name& name : kNames) {
+        if (!StartsWithNoCase(line, name.text))
+            continue;
+        // The value starts after the name and the blank that follows it.
+        std::string_view value =
+            line.size() > name.text.size() + 1 ? line.substr(name.text.size() + 1) : "";
+        if (name.field == Field::References)
+            value = value.substr(0, kReferencesMax);
+        valueOf(name.field).assign(value);
+        m_state = name.field;
+        return;
+    }
+}
+
+std::string LastReference(std::string_view references) {
+    const std::size_t blank = references.rfind(' ');
+    return std::string(blank == std::string_view::npos ? references : references.substr(blank + 1));
+}
+
+Poster SplitPoster(std::string_view from) {
+    from = from.substr(0, kPosterFromMax);
+    Poster poster;
+    if (from.find(' ') == std::string_view::npos) {
+        const std::string_view bare = StripOnce(from, '<', '>');
+        poster.name.assign(bare);
+        poster.address.assign(bare);
+        return poster;
+    }
+
+    std::string_view a = from;
+    std::string_view b;
+    if (from.front() == '<') {
+        const std::size_t close = from.find('>');
+        if (close != std::string_view::npos) {
+            a = from.substr(0, close);
+            b = LeadingBlanksRemoved(from.substr(close + 1));
+        }
+    } else if (from.front() == '"') {
+        const std::size_t quote = from.find('"', 1);
+        if (quote != std::string_view::npos) {
+            a = from.substr(0, quote);
+            b = LeadingBlanksRemoved(from.substr(quote + 1));
+        }
+    } else if (from.back() == '>') {
+        const std::size_t open = from.find('<');
+        if (open != std::string_view::npos) {
+            a = from.substr(0, open);
+            b = from.substr(open);
+        }
+    } else {
+        const std::size_t blank = from.find(' ');
+        a = from.substr(0, blank);
+        b = from.substr(blank + 1);
+    }
+    a = StripOnce(StripOnce(TrimBlanks(a), '<', '>'), '"', '"');
+    b = StripOnce(StripOnce(TrimBlanks(b), '<', '>'), '"', '"');
+    if (a.find('@') != std::string_view::npos) {
+        poster.address.assign(a);
+        poster.name.assign(b);
+    } else {
+        poster.name.assign(a);
+        poster.address.assign(b);
+    }
+    return poster;
+}
+
+int DownloadHeaders(const HeaderDownloadParams& params, IProgress& progress,
+                    IHeaderDownloadView& view) {
+    if (params.group.empty())
+        return 0;
+    progress.SetStatusText(kReadingHeadersStatus);
+    int stored = -1;
+    try {
+        stored = RunDownload(params, GroupDirectory(params.baseDir, params.server, params.group),
+                             progress, view);
+    } catch (...) {
+        // Out of memory; what was committed stays, and the window is restored below.
+    }
+    progress.SetProgressRange(0, 1);
+    progress.SetProgressPos(0);
+    progress.SetStatusText("");
+    return stored;
+}

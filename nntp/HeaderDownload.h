@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+class IProgress;
+
+// The update of a group's header store from its news server: GROUP for the article range, HEAD
+// for every article in it, six header fields decoded to Shift_JIS and stored as one record per
+// Message-ID in the group's table "Header", the range counters in header.ini, and each poster
+// recorded in the address book.
+
+// References is kept to this many bytes.
+inline constexpr std::size_t kReferencesMax = 8191;
+// Only this much of the From value is split into the poster's name and address.
+inline constexpr std::size_t kPosterFromMax = 1023;
+// The GROUP reply and each HEAD status line are split at blanks into at most this many parts.
+inline constexpr int kReplyParts = 20;
+
+// HEAD commands kept in flight: enough to cover a round trip of tens of milliseconds.
+inline constexpr int kHeadPipelineDepth = 800;
+// Stored headers are committed (and "LASTHEADER" written) after this many, or once the oldest
+// uncommitted one is kHeaderCommitMs old, whichever comes first.
+inline constexpr int kHeaderCommitBatch = 5000;
+inline constexpr int kHeaderCommitMs = 500;
+
+inline constexpr char kReadingHeadersStatus[] = "ヘッダー読み取り中";
+// "ヘッダー読み取り中 : %d / %d " with the article being read and the last one.
+std::string ReadingHeaderStatus(int n, int last);
+
+// The six header fields the store keeps, as Shift_JIS.
+struct HeaderFields {
+    std::string from;
+    std::string subject;
+    std::string date;
+    std::string contentType;
+    std::string references; // at most kReferencesMax bytes
+    std::string messageId;
+};
+
+// Collects the fields from the lines of one HEAD reply. Each line is decoded (encoded words,
+// then ISO-2022-JP to Shift_JIS) before it is looked at. A line beginning with "Content-Type:",
+// "Message-ID:", "References:", "Subject:", "From:" or "Date:" (any letter case) sets that
+// field to the text after the name and the one character after it; a line beginning with a
+// TAB continues the field set last, joined with nothing between except for References, which
+// takes one blank between (a folded References must keep its Message-IDs apart); any other
+// line, one folded with a blank included, ends the field and is otherwise ignored.
+class CHeaderFieldReader {
+public:
+    // Empties the six values; no field is open.
+    void Begin();
+    // One line of the reply as received, without its line end.
+    void AddLine(std::string_view line);
+    const HeaderFields& Fields() const { return m_fields; }
+
+private:
+    enum class Field { None, From, Subject, Date, References, MessageId, ContentType };
+    HeaderFields m_fields;
+    Field m_state = Field::None;
+};
+
+// REF of a record: the text after the last blank of the References value, or all of it.
+std::string LastReference(std::string_view references);
+
+struct Poster {
+    std::string name;
+    std::string address;
+};
+// Splits a From value into the poster's name and address: "Name <address>" and
+// "\"Name\" <address>" give the name and the bare address, "address (Name)" the address and
+// "(Name)", "<address> Name" the address and the name, and a value without a blank loses one
+// leading "<" and one trailing ">" and is both name and address.
+Poster SplitPoster(std::string_view from);
+
+// What the window does for the download besides the status line and the progress bar.
+class IHeaderDownloadView {
+public:
+    virtual ~IHeaderDownloadView() = default;
+    // The header tree loses its items; called once, before the server is connected.
+    virtual void ClearHeaderTree() {}
+    // A message box (OK button) with this text (UTF-8); the download waits for it.
+    virtual void ShowMessage(const std::string& utf8) = 0;
+};
+
+struct HeaderDownloadParams {
+    std::string server;      // host name, also the address book's server
+    std::string group;       // empty: nothing is done
+    std::string baseDir;     // the group directory beneath it must exist
+    std::string mainDbPath;  // quillo.mdb, for the address book
+    bool latestOnly = false; // "最新情報のみ": continue from the last header stored
+    // Tuning; the results are the same for any values of 1 and more.
+    int pipelineDepth = kHeadPipelineDepth;
+    int commitBatch = kHeaderCommitBatch;
+};
+
+// Runs the update of the group's header store. Status line, progress and the window's pump go
+// through progress; messages and the tree through view. On every path that got past the empty
+// group check, it ends with the progress bar at 0..1, position 0, and an empty status line. The
+// window disables its commands around the call and refills the header tree from the store
+// afterwards (also after a failure).
+//
+// Returns the number of headers stored (0 as well when GROUP was refused), or -1 when the
+// conversation could not begin (the message was shown).
+int DownloadHeaders(const HeaderDownloadParams& params, IProgress& progress,
+                    IHeaderDownloadView& view);
