@@ -5,6 +5,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/tools/setup.sh"
 
+# A news server to read from at once: when nothing answers on 127.0.0.1:119, the project's own
+# INN is started with demo groups of Japanese and English articles (register "localhost").
+if ! "$here/tools/inn.sh" status >/dev/null 2>&1; then
+    "$here/tools/inn.sh" demo || echo "Could not start the demo news server; see above." >&2
+fi
+
 data="${QUILLO_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/quillo}"
 mkdir -p "$data"
 [ -e "$data/quillomb.htm" ] || cp "$here/resources/quillomb.htm" "$data/quillomb.htm"
