@@ -1,5 +1,7 @@
 #include "mime/ArticleParser.h"
 
+#include "app/AsciiCase.h"
+
 #include "app/TempFile.h"
 #include "mime/Codec.h"
 
@@ -13,24 +15,6 @@ constexpr std::string_view kContentTypeField = "Content-Type:";
 constexpr std::size_t kContentTypeValueStart = 14;
 constexpr std::string_view kBoundaryParameter = "boundary=";
 constexpr std::string_view kCrLf = "\r\n";
-
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (FoldCase(text[i]) != FoldCase(prefix[i]))
-            return false;
-    }
-    return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && StartsWithNoCase(a, b);
-}
 
 // Appends as much of text as fits in max bytes.
 void AppendCut(std::string& buffer, std::string_view text, std::size_t max) {

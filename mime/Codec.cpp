@@ -1,5 +1,7 @@
 #include "mime/Codec.h"
 
+#include "app/AsciiCase.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -50,21 +52,6 @@ int HexValue(unsigned char c) {
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
-}
-
-unsigned char AsciiLower(unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (AsciiLower(static_cast<unsigned char>(text[i])) !=
-            AsciiLower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    }
-    return true;
 }
 
 // Appends a pair of a Shift_JIS text in its JIS X 0208 form.

@@ -1,5 +1,7 @@
 #include "nntp/HeaderDownload.h"
 
+#include "app/AsciiCase.h"
+
 #include "app/Progress.h"
 #include "app/SplitString.h"
 #include "mime/Codec.h"
@@ -21,21 +23,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        unsigned char a = text[i], b = prefix[i];
-        if (a >= 'A' && a <= 'Z')
-            a = a - 'A' + 'a';
-        if (b >= 'A' && b <= 'Z')
-            b = b - 'A' + 'a';
-        if (a != b)
-            return false;
-    }
-    return true;
-}
 
 // A number as the C library reads one ("3\r\n" is 3, no digits is 0), kept within an int.
 int ToInt(const std::string& text) {

@@ -1,5 +1,7 @@
 #include "viewer/ArticleFetch.h"
 
+#include "app/AsciiCase.h"
+
 #include "app/SplitString.h"
 #include "mime/Codec.h"
 #include "nntp/NntpConversation.h"
@@ -17,24 +19,6 @@ constexpr std::string_view kArticleArrives = "220 ";
 constexpr std::string_view kCrLf = "\r\n";
 // Articles run to megabytes; larger writes keep the fetch from being bound by system calls.
 constexpr std::size_t kCacheWriteBuffer = 64 * 1024;
-
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (FoldCase(text[i]) != FoldCase(prefix[i]))
-            return false;
-    }
-    return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && StartsWithNoCase(a, b);
-}
 
 // A field read as a fixed buffer of `size` bytes reads it: cut at size - 1 bytes and at a zero.
 std::string ReadFieldCut(CDbTable& table, const std::string& field, std::size_t size) {
