@@ -1,9 +1,14 @@
 #include "viewer/HtmlViewCtl.h"
 
+#include "viewer/ArticlePage.h"
+#include "viewer/PartScheme.h"
+
 #include <QFile>
 #include <QUrl>
 
-CHtmlViewCtl::CHtmlViewCtl(QWidget* parent) : QWebEngineView(parent) {}
+CHtmlViewCtl::CHtmlViewCtl(QWidget* parent) : QWebEngineView(parent) {
+    setPage(new CArticlePage(this));
+}
 
 QUrl CHtmlViewCtl::UrlFor(const QString& urlOrPath) {
     if (urlOrPath.startsWith(QLatin1Char('/')))
@@ -17,6 +22,10 @@ void CHtmlViewCtl::Navigate(const QString& urlOrPath) {
 
 void CHtmlViewCtl::NavigateFile(const std::string& path) {
     load(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
+}
+
+void CHtmlViewCtl::ShowPartFile(const std::string& path) {
+    load(PartUrl(path));
 }
 
 void CHtmlViewCtl::GoBack() {

@@ -1,4 +1,5 @@
 #include "viewer/HtmlViewCtl.h"
+#include "viewer/PartScheme.h"
 
 #include "support/TestDir.h"
 
@@ -107,6 +108,7 @@ void HtmlViewCtlTest::navigateFileWithJapaneseName() {
 
 int main(int argc, char* argv[]) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    RegisterPartScheme();
     QApplication app(argc, argv);
     HtmlViewCtlTest test;
     return QTest::qExec(&test, argc, argv);
