@@ -10,10 +10,13 @@
 #include "app/TempFile.h"
 #include "app/TreeItems.h"
 #include "app/UiSeam.h"
+#include "nntp/HeaderDownload.h"
 #include "nntp/ServerRegDlg.h"
 #include "store/HeaderStore.h"
 #include "store/ServerConfig.h"
 #include "threads/HeaderThreads.h"
+#include "threads/MessageIdIndex.h"
+#include "viewer/ArticleFetch.h"
 #include "viewer/HtmlViewCtl.h"
 
 #include <QAction>
@@ -36,7 +39,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -62,11 +67,30 @@ constexpr const char* kHelpResource = ":/help/quillo-help.htm";
 // Shift_JIS bytes.
 constexpr int kHeaderItemIdRole = Qt::UserRole + 1;
 constexpr int kIndexBytesRole = Qt::UserRole;
+// Item data of the part list: the entry's kind of file, and its Shift_JIS text.
+constexpr int kPartDataRole = Qt::UserRole;
+constexpr int kPartBytesRole = Qt::UserRole + 1;
+
+void SetItemBold(QTreeWidgetItem* item, bool bold) {
+    QFont font = item->font(0);
+    font.setBold(bold);
+    item->setFont(0, font);
+}
 
 void MakeBold(QTreeWidgetItem* item) {
-    QFont font = item->font(0);
-    font.setBold(true);
-    item->setFont(0, font);
+    SetItemBold(item, true);
+}
+
+// The order of a sorted list box: by the bytes of the text, letters compared without regard to
+// case, so "10 HtmlText10" comes before "2 HtmlText2".
+bool PartTextLess(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        auto fold = [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u;
+        };
+        return fold(x) < fold(y);
+    });
 }
 
 std::string CurrentDirectory() {
@@ -110,11 +134,11 @@ public:
     void SetProgressRange(int n) override { m_dlg.SetProgressRange(0, n); }
 
     void Step(int i) override {
-        // Handling events and redrawing the bar for every record would cost more than the
-        // fill itself; a few dozen times a second keeps the window just as alive.
+        m_dlg.SetProgressPos(i);
+        // Handling events for every record would cost more than the fill itself; a few dozen
+        // times a second keeps the window just as alive.
         if (m_sincePump.isValid() && m_sincePump.elapsed() < kPumpIntervalMs)
             return;
-        m_dlg.SetProgressPos(i);
         ::PumpMessages();
         m_sincePump.start();
     }
@@ -175,6 +199,27 @@ private:
     QElapsedTimer m_sincePump;
     QIcon m_plain; // the tree's first image, selected or not
     QHash<int, QIcon> m_icons;
+};
+
+// What the article being shown does to the window. The tree item is held by its identifier, as
+// the tree may be rebuilt while the fetch lets events through.
+class CReaderDlg::CArticleView final : public IArticleDisplay {
+public:
+    CArticleView(CReaderDlg& dlg, int itemId) : m_dlg(dlg), m_itemId(itemId) {}
+
+    void ShowFetchError(const std::string& message) override {
+        ShowMessage(&m_dlg, QString::fromStdString(message), MsgButtons::Ok, MsgIcon::Warning);
+    }
+    void ArticleFetched() override { m_dlg.SetHeaderItemFetched(m_itemId); }
+    void ShowParts(int parseResult, const std::vector<CPartEntry>& entries) override {
+        m_dlg.FillPartList(parseResult, entries);
+        m_dlg.ShowSelectedPart();
+    }
+    void ArticleRead() override { m_dlg.SetHeaderItemRead(m_itemId); }
+
+private:
+    CReaderDlg& m_dlg;
+    int m_itemId;
 };
 
 CReaderDlg::CReaderDlg(QWidget* parent)
@@ -280,8 +325,15 @@ void CReaderDlg::CreateControls() {
 
     connect(m_btnExit, &QPushButton::clicked, this, &CReaderDlg::OnOK);
     connect(m_btnServerReg, &QPushButton::clicked, this, &CReaderDlg::OnServerReg);
+    connect(m_btnUpdate, &QPushButton::clicked, this, &CReaderDlg::OnUpdate);
     connect(m_serverTree, &QTreeWidget::itemSelectionChanged, this,
             &CReaderDlg::OnSelchangedServerTree);
+    connect(m_headerTree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current) { OnSelchangedHeaderTree(current); });
+    connect(m_partList, &QListWidget::itemSelectionChanged, this, &CReaderDlg::ShowSelectedPart);
+    connect(m_btnBack, &QPushButton::clicked, this, &CReaderDlg::OnBack);
+    connect(m_btnForward, &QPushButton::clicked, this, &CReaderDlg::OnForward);
+    connect(m_btnHome, &QPushButton::clicked, this, &CReaderDlg::OnHome);
 }
 
 void CReaderDlg::OnInitDialog() {
@@ -356,8 +408,9 @@ void CReaderDlg::EnableCommands() {
     m_btnUpdate->setEnabled(group);
     m_btnSync->setEnabled(group);
     m_btnPost->setEnabled(group);
-    m_btnReply->setEnabled(m_headerTree->currentItem() &&
-                           m_headerTree->currentItem()->isSelected());
+    // The current item is the selected one: a click makes an item current before it becomes
+    // selected, and the selection handler enables the commands in between.
+    m_btnReply->setEnabled(m_headerTree->currentItem() != nullptr);
     m_btnSearch->setEnabled(m_headerTree->topLevelItemCount() > 0);
     m_btnExit->setEnabled(true);
 }
@@ -595,4 +648,199 @@ void CReaderDlg::ResetProgress() {
 
 IProgress& CReaderDlg::Progress() {
     return *m_configProgress;
+}
+
+void CReaderDlg::OnSelchangedHeaderTree(QTreeWidgetItem* current) {
+    if (m_clearingHeaderTree)
+        return;
+    if (!current)
+        return;
+    // The fetch lets events through, and with them further selections; they wait for nothing
+    // and show nothing.
+    if (m_loadingArticle)
+        return;
+    m_loadingArticle = 1;
+
+    SetHeaderPath(current);
+    const int itemId = HeaderItemId(current);
+    const std::string label = TreeItemText(current);
+    const std::size_t blank = label.find(' ');
+    if (blank != std::string::npos) {
+        CArticleView view(*this, itemId);
+        const CArticleReadResult read =
+            ReadArticle(m_baseDir, CurrentServer(), CurrentGroup(), label.substr(0, blank), view);
+        // A later search goes on from the record of the article shown.
+        const int row = MessageIdIndexRow(read.m_recordIndex);
+        if (row >= 0)
+            m_messageIdIndex->setCurrentRow(row);
+    }
+
+    // A long operation that let this selection through keeps its commands off until it ends.
+    if (m_btnExit->isEnabled())
+        EnableCommands();
+    m_loadingArticle = 0;
+}
+
+void CReaderDlg::SetHeaderPath(const QTreeWidgetItem* item) {
+    std::vector<const QTreeWidgetItem*> chain;
+    for (const QTreeWidgetItem* p = item; p; p = p->parent())
+        chain.push_back(p);
+    // Deeper threads keep the item and its nearest ancestors: the top of the thread drops out.
+    if (chain.size() > static_cast<std::size_t>(kHeaderPathLabels))
+        chain.resize(kHeaderPathLabels);
+    std::reverse(chain.begin(), chain.end());
+    for (std::size_t i = 0; i < m_headerPath.size(); ++i)
+        m_headerPath[i] = i < chain.size() ? TreeItemText(chain[i]) : std::string();
+}
+
+void CReaderDlg::FillPartList(int parseResult, const std::vector<CPartEntry>& entries) {
+    std::vector<CPartEntry> sorted = entries;
+    std::stable_sort(sorted.begin(), sorted.end(), [](const CPartEntry& a, const CPartEntry& b) {
+        return PartTextLess(a.m_text, b.m_text);
+    });
+
+    // The caller shows the chosen entry once; filling and choosing show nothing by themselves.
+    const QSignalBlocker quiet(m_partList);
+    m_partList->setSortingEnabled(false);
+    m_partList->clear();
+    for (const CPartEntry& entry : sorted) {
+        auto* row = new QListWidgetItem(FromSjis(entry.m_text));
+        row->setData(kPartDataRole, entry.m_data);
+        row->setData(kPartBytesRole, QByteArray::fromStdString(entry.m_text));
+        m_partList->addItem(row);
+    }
+
+    int chosen = -1;
+    if (parseResult == 1) {
+        // "0: Header" and "1: Body".
+        if (m_partList->count() > 1)
+            chosen = 1;
+    } else {
+        for (int i = m_partList->count() - 1; i >= 0 && chosen < 0; --i) {
+            const int data = m_partList->item(i)->data(kPartDataRole).toInt();
+            if (data == kPartTextFile || data == kPartHtmlFile)
+                chosen = i;
+        }
+    }
+    if (chosen >= 0)
+        m_partList->setCurrentRow(chosen);
+}
+
+std::vector<CPartEntry> CReaderDlg::PartListEntries() const {
+    std::vector<CPartEntry> entries;
+    for (int i = 0; i < m_partList->count(); ++i) {
+        const QListWidgetItem* row = m_partList->item(i);
+        entries.push_back({row->data(kPartBytesRole).toByteArray().toStdString(),
+                           row->data(kPartDataRole).toInt()});
+    }
+    return entries;
+}
+
+void CReaderDlg::ShowSelectedPart() {
+    const QList<QListWidgetItem*> selected = m_partList->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const QListWidgetItem* row = selected.front();
+    const std::string path = PartFilePath(row->data(kPartBytesRole).toByteArray().toStdString(),
+                                          row->data(kPartDataRole).toInt());
+    if (!path.empty())
+        m_htmlView->ShowPartFile(path);
+}
+
+void CReaderDlg::SetHeaderItemFetched(int id) {
+    QTreeWidgetItem* item = HeaderItem(id);
+    if (!item)
+        return;
+    SetItemBold(item, false);
+    SetHeaderItemRead(id);
+    m_headerTree->viewport()->update();
+}
+
+void CReaderDlg::SetHeaderItemRead(int id) {
+    if (QTreeWidgetItem* item = HeaderItem(id))
+        item->setIcon(0, HeaderIcon(kImageRead, kImageReadSelected));
+}
+
+int CReaderDlg::MessageIdIndexRow(int recordIndex) const {
+    if (recordIndex < 0)
+        return -1;
+    // Entries are in record order, one per record with a Message-ID, so the row is at most the
+    // record index and the record indexes rise with the rows.
+    int low = 0;
+    int high = std::min(recordIndex, m_messageIdIndex->count() - 1);
+    while (low <= high) {
+        const int middle = low + (high - low) / 2;
+        const std::optional<CIndexEntry> entry = ParseIndexEntry(MessageIdIndexEntry(middle));
+        const int found = entry ? entry->m_recordIndex : -1;
+        if (found == recordIndex)
+            return middle;
+        if (found < recordIndex)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return -1;
+}
+
+std::string CReaderDlg::HomePagePath() const {
+    return m_baseDir + "/" + kHomePageFile;
+}
+
+void CReaderDlg::OnBack() {
+    m_htmlView->GoBack();
+}
+
+void CReaderDlg::OnForward() {
+    m_htmlView->GoForward();
+}
+
+void CReaderDlg::OnHome() {
+    m_htmlView->NavigateFile(HomePagePath());
+}
+
+namespace {
+
+// The download's messages as message boxes of the main window, and its emptying of the header
+// tree before it connects.
+class CDownloadView final : public IHeaderDownloadView {
+public:
+    CDownloadView(QWidget* window, std::function<void()> clearTree)
+        : m_window(window), m_clearTree(std::move(clearTree)) {}
+    void ClearHeaderTree() override { m_clearTree(); }
+    void ShowMessage(const std::string& utf8) override {
+        ::ShowMessage(m_window, QString::fromStdString(utf8), MsgButtons::Ok, MsgIcon::Warning);
+    }
+
+private:
+    QWidget* m_window;
+    std::function<void()> m_clearTree;
+};
+
+} // namespace
+
+void CReaderDlg::OnUpdate() {
+    if (CurrentGroup().empty())
+        return;
+    SetStatusText(QString::fromUtf8("ヘッダー読み取り中"));
+    m_headerTree->clearSelection();
+    DisableCommands();
+
+    HeaderDownloadParams params;
+    params.server = CurrentServer();
+    params.group = CurrentGroup();
+    params.baseDir = m_baseDir;
+    params.mainDbPath = m_mdbPath;
+    params.latestOnly = m_chkLatestOnly->isChecked();
+    CDownloadView view(this, [this] {
+        const int wasClearing = m_clearingHeaderTree;
+        m_clearingHeaderTree = 1;
+        ClearHeaderTree();
+        m_clearingHeaderTree = wasClearing;
+    });
+    DownloadHeaders(params, Progress(), view);
+
+    EnableCommands();
+    ResetProgress();
+    FillHeaderTree();
+    SetStatusText(QString());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Progress.h"
+#include "mime/ArticleParser.h"
 
 #include <QDialog>
 #include <QHash>
@@ -9,6 +10,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CHtmlViewCtl;
 class QAction;
@@ -31,6 +33,8 @@ inline constexpr const char* kMessageIdIndexName = "MessageIdIndex";
 // of the header path (the header tree's).
 inline constexpr int kSelectionPathSize = 20;
 inline constexpr int kHeaderPathSize = 256;
+// Labels the header path holds: the selected header item and at most 19 of its ancestors.
+inline constexpr int kHeaderPathLabels = 20;
 
 // Icons of the header tree: resources 138 to 145, indexes 0 to 7.
 inline constexpr int kHeaderIconCount = 8;
@@ -43,6 +47,10 @@ inline constexpr int kGroupNameParts = 100;
 // The version-information command of the window's menu (string 101, command 16).
 inline constexpr char kAboutMenuText[] = "QUILLO のﾊﾞｰｼﾞｮﾝ情報(&A)...";
 inline constexpr int kIdmAboutBox = 16;
+
+// The home page of the article view: the start page in the base directory, which shows without
+// a network.
+inline constexpr char kHomePageFile[] = "quillomb.htm";
 
 // The program's own manual, opened by F1.
 inline constexpr char kHelpFileName[] = "quillo-help.htm";
@@ -135,6 +143,16 @@ public:
     // The message-ID index: entries "%d %s ,%d" in Shift_JIS, exactly as the fill made them.
     int MessageIdIndexCount() const;
     std::string MessageIdIndexEntry(int row) const;
+    // The row of the message-ID index whose entry describes the record at recordIndex, or -1.
+    int MessageIdIndexRow(int recordIndex) const;
+
+    // The labels of the selected header item and its ancestors, root first, the item's own label
+    // last; the rest empty. A thread deeper than kHeaderPathLabels keeps the nearest ancestors.
+    const std::array<std::string, kHeaderPathSize>& HeaderPath() const { return m_headerPath; }
+    // The part list's entries in the order shown, with their Shift_JIS texts and item data.
+    std::vector<CPartEntry> PartListEntries() const;
+    // Where the home button takes the article view.
+    std::string HomePagePath() const;
 
     // The current directory at start and the files kept in it.
     const std::string& BaseDirectory() const { return m_baseDir; }
@@ -166,12 +184,24 @@ protected:
     void OnHelp();
     // Register/delete servers: the registration window, then the server/group tree again.
     void OnServerReg();
+    // Button 1006: downloads the current group's headers, then refills the header tree.
+    void OnUpdate();
     // A new item of the server/group tree was selected.
     void OnSelchangedServerTree();
+    // A new item of the header tree was selected (current is the new item, or null): shows its
+    // article, fetching it into the cache first when needed.
+    void OnSelchangedHeaderTree(QTreeWidgetItem* current);
+    // Shows the file of the part list's selected entry in the article view.
+    void ShowSelectedPart();
+    // The article view's history and home page.
+    void OnBack();
+    void OnForward();
+    void OnHome();
 
 private:
     class CWindowProgress;
     class CHeaderTreeFill;
+    class CArticleView;
 
     void CreateControls();
     void OnInitDialog();
@@ -186,6 +216,15 @@ private:
     void ClearHeaderTree();
     // Puts the items made by a fill into the header tree and expands those it asked for.
     void AttachHeaderItems();
+    // Records the labels of item and its ancestors in the header path.
+    void SetHeaderPath(const QTreeWidgetItem* item);
+    // Lists the parts of the article shown, sorted by text without regard to letter case, and
+    // selects the one to show first: "1: Body" for a whole text body (parseResult 1), else the
+    // last entry of a text or HTML file.
+    void FillPartList(int parseResult, const std::vector<CPartEntry>& entries);
+    // The header item's look once its article is in the cache or read.
+    void SetHeaderItemFetched(int id);
+    void SetHeaderItemRead(int id);
 
     CHtmlViewCtl* m_htmlView = nullptr;
     int m_clearingHeaderTree = 0; // 1 while the header tree is emptied on a group change

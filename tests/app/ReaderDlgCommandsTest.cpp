@@ -13,6 +13,7 @@
 #include "QtTestStrings.h"
 
 #include "viewer/HtmlViewCtl.h"
+#include "viewer/PartScheme.h"
 
 #include <QAction>
 #include <QApplication>
@@ -424,7 +425,10 @@ void ReaderDlgCommandsTest::clearingFlagWhileTheHeaderTreeEmpties() {
         Select(Item({"s", "b"}));
         Select(Item({"s", "a"}));
         QCOMPARE(HeaderTree()->topLevelItemCount(), 1);
+        // Selected as a user would, without reading the article: no server is behind "s".
+        m_dlg->SetArticleLoading(1);
         HeaderTree()->setCurrentItem(HeaderTree()->topLevelItem(0));
+        m_dlg->SetArticleLoading(0);
 
         std::vector<int> seen;
         auto watch = connect(HeaderTree()->model(), &QAbstractItemModel::modelAboutToBeReset,
@@ -633,7 +637,9 @@ void ReaderDlgCommandsTest::refillReplacesTreeAndIndex() {
     Select(Item({"s", "g"}));
     QTreeWidgetItem* oldItem = HeaderTree()->topLevelItem(0);
     const int oldId = m_dlg->HeaderItemId(oldItem);
+    m_dlg->SetArticleLoading(1); // no server is behind "s"
     HeaderTree()->setCurrentItem(oldItem->child(0));
+    m_dlg->SetArticleLoading(0);
     m_dlg->EnableCommands();
     QVERIFY(IsEnabled(1011));
 
@@ -907,6 +913,7 @@ void ReaderDlgCommandsTest::largeGroupFillTime() {
 
 int main(int argc, char* argv[]) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    RegisterPartScheme();
     QApplication app(argc, argv);
     ReaderDlgCommandsTest test;
     return QTest::qExec(&test, argc, argv);

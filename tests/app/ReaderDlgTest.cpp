@@ -1,6 +1,7 @@
 #include "app/ReaderDlg.h"
 #include "app/ReaderApp.h"
 #include "viewer/HtmlViewCtl.h"
+#include "viewer/PartScheme.h"
 
 #include "support/TestDir.h"
 
@@ -350,6 +351,7 @@ void ReaderDlgTest::initInstanceRunsTheDialogModally() {
 
 int main(int argc, char* argv[]) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    RegisterPartScheme();
     QApplication app(argc, argv);
     ReaderDlgTest test;
     return QTest::qExec(&test, argc, argv);
