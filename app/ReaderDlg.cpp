@@ -167,8 +167,9 @@ public:
     }
 
     void SetBold(int id) override {
+        // One font for every bold item of the fill: the fill's items carry no font of their own.
         if (QTreeWidgetItem* item = m_dlg.HeaderItem(id))
-            MakeBold(item);
+            item->setFont(0, m_bold);
     }
 
     void Expand(int id) override {
@@ -197,6 +198,11 @@ private:
 
     CReaderDlg& m_dlg;
     QElapsedTimer m_sincePump;
+    const QFont m_bold = [] {
+        QFont font;
+        font.setBold(true);
+        return font;
+    }();
     QIcon m_plain; // the tree's first image, selected or not
     QHash<int, QIcon> m_icons;
 };

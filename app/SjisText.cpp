@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <algorithm>
 
 namespace {
 
@@ -54,7 +55,14 @@ char16_t ToCodePage932Form(char16_t c) {
 } // namespace
 
 QString FromSjis(std::string_view sjis) {
-    QStringDecoder decoder(kCodePage932);
+    // Code page 932 keeps ASCII as it is; most texts shown (numbers, Message-IDs, English
+    // subjects) need no converter at all.
+    if (std::all_of(sjis.begin(), sjis.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(sjis.data(), static_cast<qsizetype>(sjis.size()));
+    // Opening the converter costs more than converting a line, so one serves every call.
+    thread_local QStringDecoder decoder(kCodePage932);
+    decoder.resetState();
     QString text = decoder.decode(QByteArrayView(sjis.data(), static_cast<qsizetype>(sjis.size())));
     // The decoder keeps a lead byte at the end back for input that never comes; a text cut
     // inside its last character shows that as U+FFFD like any other broken byte.
