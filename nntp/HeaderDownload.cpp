@@ -154,14 +154,8 @@ public:
         m_open = true;
         if (!m_inTrans)
             m_inTrans = m_table.BeginTrans() != 0;
-        if (m_table.AddNew()) {
-            m_table.SetField(AddressBookField::kName, poster.name);
-            m_table.SetField(AddressBookField::kMail, mail);
-            m_table.SetField(AddressBookField::kServer, m_server);
-            m_table.SetField(AddressBookField::kGroup, m_group);
-            // Refused for an address already recorded for this server.
-            m_table.Update();
-        }
+        // Refused for an address already recorded for this server.
+        AppendAddressBookRecord(m_table, poster.name, poster.address, m_server, m_group);
         if (m_inTrans)
             m_pending.push_back(mail);
         m_tried.insert(std::move(mail));

@@ -48,17 +48,23 @@ int AddAddressBookEntry(const std::string& name, const std::string& address,
             table.Close();
             return 0;
         }
-        int added = 0;
-        if (table.OpenRecordset() && table.AddNew()) {
-            table.SetField(AddressBookField::kName, name);
-            table.SetField(AddressBookField::kMail, address + "," + server);
-            table.SetField(AddressBookField::kServer, server);
-            table.SetField(AddressBookField::kGroup, group);
-            added = table.Update();
-        }
+        const int added = table.OpenRecordset()
+                              ? AppendAddressBookRecord(table, name, address, server, group)
+                              : 0;
         table.Close();
         return added;
     } catch (...) {
         return 0;
     }
+}
+
+int AppendAddressBookRecord(CDbTable& table, const std::string& name, const std::string& address,
+                            const std::string& server, const std::string& group) {
+    if (!table.AddNew())
+        return 0;
+    table.SetField(AddressBookField::kName, name);
+    table.SetField(AddressBookField::kMail, address + "," + server);
+    table.SetField(AddressBookField::kServer, server);
+    table.SetField(AddressBookField::kGroup, group);
+    return table.Update();
 }

@@ -38,3 +38,11 @@ inline constexpr char kAddressBookLookupName[] = "@MAIL";
 int AddAddressBookEntry(const std::string& name, const std::string& address,
                         const std::string& server, const std::string& group,
                         const std::string& dbPath);
+
+class CDbTable;
+
+// Adds the poster's record to the open address book table: Mail is the address, a comma and
+// the server, so one address is kept once per server. 1 when added, 0 when the table refused
+// it (the address is recorded for that server already) or could not write.
+int AppendAddressBookRecord(CDbTable& table, const std::string& name, const std::string& address,
+                            const std::string& server, const std::string& group);
