@@ -38,7 +38,6 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <iconv.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -140,21 +139,7 @@ std::vector<std::string> ServedArticle(const std::string& group, int n) {
 
 // One line of ISO-2022-JP (ASCII at its end) in Shift_JIS, through the C library.
 std::string JisLineToSjis(const std::string& jis) {
-    iconv_t cd = iconv_open("CP932", "ISO-2022-JP");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return "<no iconv>";
-    std::string in = jis;
-    std::string out(in.size() * 2 + 4, '\0');
-    char* inPtr = in.data();
-    char* outPtr = out.data();
-    std::size_t inLeft = in.size();
-    std::size_t outLeft = out.size();
-    const std::size_t done = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (done == static_cast<std::size_t>(-1))
-        return "<not convertible>";
-    out.resize(out.size() - outLeft);
-    return out;
+    return Iconv(jis, "ISO-2022-JP", "CP932");
 }
 
 // The articles of tests/data/articles: file NN is article NN of the fresh group.

@@ -3,11 +3,11 @@
 #include <iconv.h>
 #include <sqlite3.h>
 
-std::string Sjis(const std::string& utf8) {
-    iconv_t cd = iconv_open("CP932", "UTF-8");
+std::string Iconv(const std::string& text, const char* from, const char* to) {
+    iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return "<no iconv>";
-    std::string in = utf8;
+    std::string in = text;
     std::string out(in.size() * 2 + 4, '\0');
     char* inPtr = in.data();
     char* outPtr = out.data();
@@ -19,6 +19,10 @@ std::string Sjis(const std::string& utf8) {
         return "<not convertible>";
     out.resize(out.size() - outLeft);
     return out;
+}
+
+std::string Sjis(const std::string& utf8) {
+    return Iconv(utf8, "UTF-8", "CP932");
 }
 
 std::vector<std::string> Rows(const std::string& dbPath, const std::string& sql) {

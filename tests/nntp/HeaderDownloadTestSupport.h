@@ -9,6 +9,8 @@
 
 // Shift_JIS (code page 932) of a UTF-8 text, through the C library's iconv rather than the code
 // under test.
+// text converted by the C library from one character set to another; a marker text on failure.
+std::string Iconv(const std::string& text, const char* from, const char* to);
 std::string Sjis(const std::string& utf8);
 
 // Rows of a query straight through SQLite, columns joined by "|", NULL as "<null>".
