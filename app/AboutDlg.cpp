@@ -1,6 +1,6 @@
 #include "app/AboutDlg.h"
 
-#include "app/DialogUnits.h"
+#include "ui/DialogUnits.h"
 
 #include <QLabel>
 #include <QPushButton>

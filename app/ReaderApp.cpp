@@ -1,8 +1,8 @@
 #include "app/ReaderApp.h"
 
-#include "app/PumpMessages.h"
 #include "app/ReaderDlg.h"
 #include "nntp/NntpSocket.h"
+#include "ui/PumpMessages.h"
 
 #include <QApplication>
 

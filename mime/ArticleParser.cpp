@@ -1,8 +1,8 @@
 #include "mime/ArticleParser.h"
 
-#include "app/AsciiCase.h"
+#include "base/AsciiCase.h"
 
-#include "app/TempFile.h"
+#include "base/TempFile.h"
 #include "mime/Codec.h"
 
 #include <cstdio>

@@ -1,9 +1,9 @@
 #include "nntp/HeaderDownload.h"
 
-#include "app/AsciiCase.h"
+#include "base/AsciiCase.h"
 
-#include "app/Progress.h"
-#include "app/SplitString.h"
+#include "base/Progress.h"
+#include "base/SplitString.h"
 #include "mime/Codec.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"

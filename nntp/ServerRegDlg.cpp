@@ -1,12 +1,12 @@
 #include "nntp/ServerRegDlg.h"
 
-#include "app/DialogUnits.h"
-#include "app/PumpMessages.h"
-#include "app/SjisText.h"
-#include "app/TreeItems.h"
-#include "app/UiSeam.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
+#include "ui/DialogUnits.h"
+#include "ui/PumpMessages.h"
+#include "ui/SjisText.h"
+#include "ui/TreeItems.h"
+#include "ui/UiSeam.h"
 
 #include <QElapsedTimer>
 #include <QFontMetrics>

@@ -1,6 +1,6 @@
 #include "threads/HeaderThreads.h"
 
-#include "app/SplitString.h"
+#include "base/SplitString.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 

@@ -1,8 +1,8 @@
 #include "viewer/ArticleFetch.h"
 
-#include "app/AsciiCase.h"
+#include "base/AsciiCase.h"
 
-#include "app/SplitString.h"
+#include "base/SplitString.h"
 #include "mime/Codec.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"

@@ -1,6 +1,6 @@
 #include "viewer/PartScheme.h"
 
-#include "app/TempFile.h"
+#include "base/TempFile.h"
 
 #include <QFile>
 #include <QWebEngineProfile>

@@ -1,16 +1,16 @@
 #include "app/AboutDlg.h"
 #include "app/ReaderDlg.h"
-#include "app/ScriptedUi.h"
-#include "app/TreeItems.h"
 #include "settings/ProfileFile.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 #include "store/SafeName.h"
 #include "store/ServerConfig.h"
+#include "ui/ScriptedUi.h"
+#include "ui/TreeItems.h"
 
 #include "support/TestDir.h"
 
-#include "QtTestStrings.h"
+#include "support/QtTestStrings.h"
 
 #include "viewer/HtmlViewCtl.h"
 #include "viewer/PartScheme.h"

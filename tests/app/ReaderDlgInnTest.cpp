@@ -4,20 +4,20 @@
 // nothing greets there with 200.
 
 #include "app/ReaderDlg.h"
-#include "app/ScriptedUi.h"
-#include "app/TempFile.h"
-#include "app/TreeItems.h"
+#include "base/TempFile.h"
 #include "mime/ArticleParser.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 #include "store/ServerConfig.h"
+#include "ui/ScriptedUi.h"
+#include "ui/TreeItems.h"
 #include "viewer/HtmlViewCtl.h"
 #include "viewer/PartScheme.h"
 
 #include "../nntp/HeaderDownloadTestSupport.h"
 #include "support/TestDir.h"
 
-#include "QtTestStrings.h"
+#include "support/QtTestStrings.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -5,7 +5,7 @@
 
 #include "support/TestDir.h"
 
-#include "QtTestStrings.h"
+#include "support/QtTestStrings.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "mime/ArticleParser.h"
 
-#include "app/TempFile.h"
+#include "base/TempFile.h"
 #include "mime/Codec.h"
 #include "support/TestDir.h"
 

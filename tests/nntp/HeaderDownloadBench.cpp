@@ -12,7 +12,7 @@
 
 #include "nntp/HeaderDownload.h"
 
-#include "app/Progress.h"
+#include "base/Progress.h"
 #include "nntp/NntpSocket.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"

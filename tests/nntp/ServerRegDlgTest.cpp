@@ -1,13 +1,13 @@
 #include "nntp/ServerRegDlg.h"
 
-#include "app/DialogUnits.h"
-#include "app/ScriptedUi.h"
-#include "app/TreeItems.h"
 #include "nntp/NntpSocket.h"
 #include "store/DbTable.h"
+#include "ui/DialogUnits.h"
+#include "ui/ScriptedUi.h"
+#include "ui/TreeItems.h"
 
 #include "NntpTestSupport.h"
-#include "app/QtTestStrings.h"
+#include "support/QtTestStrings.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
 

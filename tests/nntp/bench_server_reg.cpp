@@ -5,10 +5,10 @@
 #include "nntp/NntpSocket.h"
 #include "nntp/ServerRegDlg.h"
 
-#include "app/ScriptedUi.h"
 #include "store/DbTable.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
+#include "ui/ScriptedUi.h"
 
 #include <QApplication>
 #include <QLineEdit>

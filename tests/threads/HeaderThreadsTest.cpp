@@ -1,7 +1,7 @@
 #include "threads/HeaderThreads.h"
 
 #include "HeaderTableWriter.h"
-#include "app/SplitString.h"
+#include "base/SplitString.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 #include "support/TestDir.h"

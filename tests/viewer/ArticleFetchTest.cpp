@@ -1,6 +1,6 @@
 #include "viewer/ArticleFetch.h"
 
-#include "app/TempFile.h"
+#include "base/TempFile.h"
 #include "nntp/NntpSocket.h"
 #include "nntp/NntpTestSupport.h"
 #include "store/DbTable.h"

@@ -4,7 +4,7 @@
 #include "viewer/PartRequestGuard.h"
 #include "viewer/PartScheme.h"
 
-#include "app/TempFile.h"
+#include "base/TempFile.h"
 #include "support/TestDir.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
-#include "app/UiSeam.h"
-#include "app/ScriptedUi.h"
+#include "ui/UiSeam.h"
+#include "ui/ScriptedUi.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/PumpMessages.h"
+#include "ui/PumpMessages.h"
 
 #include <QCoreApplication>
 

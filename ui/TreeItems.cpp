@@ -1,6 +1,6 @@
-#include "app/TreeItems.h"
+#include "ui/TreeItems.h"
 
-#include "app/SjisText.h"
+#include "ui/SjisText.h"
 
 #include <QByteArray>
 #include <QTreeWidget>

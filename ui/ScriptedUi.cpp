@@ -1,4 +1,4 @@
-#include "app/ScriptedUi.h"
+#include "ui/ScriptedUi.h"
 
 std::vector<QString> CScriptedUi::Messages() const {
     std::vector<QString> texts;

@@ -1,6 +1,6 @@
-#include "app/SjisText.h"
+#include "ui/SjisText.h"
 
-#include "QtTestStrings.h"
+#include "support/QtTestStrings.h"
 
 #include <string>
 

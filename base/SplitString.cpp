@@ -1,4 +1,4 @@
-#include "app/SplitString.h"
+#include "base/SplitString.h"
 
 int SplitString(std::string_view text, std::vector<std::string>& parts, int n, char separator) {
     if (text.size() > kSplitStringMaxText)

@@ -1,4 +1,4 @@
-#include "app/TempFile.h"
+#include "base/TempFile.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/UiSeam.h"
+#include "ui/UiSeam.h"
 
 #include <QString>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "app/SplitString.h"
+#include "base/SplitString.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/SjisText.h"
+#include "ui/SjisText.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

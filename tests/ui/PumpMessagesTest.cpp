@@ -1,4 +1,4 @@
-#include "app/PumpMessages.h"
+#include "ui/PumpMessages.h"
 
 #include <QElapsedTimer>
 #include <QTest>

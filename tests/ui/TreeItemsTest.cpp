@@ -1,7 +1,7 @@
-#include "app/TreeItems.h"
-#include "app/SjisText.h"
+#include "ui/TreeItems.h"
+#include "ui/SjisText.h"
 
-#include "QtTestStrings.h"
+#include "support/QtTestStrings.h"
 
 #include <QTest>
 #include <QTreeWidget>
