@@ -543,19 +543,21 @@ void CReaderDlg::OnSelchangedServerTree() {
     for (QTreeWidgetItem* p = item; p; p = p->parent())
         chain.push_back(p);
     std::reverse(chain.begin(), chain.end());
-    for (std::size_t i = 0; i < m_selPath.size(); ++i)
-        m_selPath[i] = i < chain.size() ? TreeItemText(chain[i]) : std::string();
 
-    // Entries 2 onwards are the components of one dotted group name.
+    // Items 2 onwards are the components of one dotted group name, taken whole however deep it
+    // goes: a shorter name would be another group.
     std::string group;
-    for (std::size_t i = 2; i < m_selPath.size(); ++i) {
-        if (m_selPath[i].empty())
+    for (std::size_t i = 2; i < chain.size(); ++i) {
+        const std::string part = TreeItemText(chain[i]);
+        if (part.empty())
             continue;
         if (!group.empty())
             group += '.';
-        group += m_selPath[i];
-        m_selPath[i].clear();
+        group += part;
     }
+    m_selPath.fill(std::string());
+    for (std::size_t i = 0; i < 2 && i < chain.size(); ++i)
+        m_selPath[i] = TreeItemText(chain[i]);
     m_selPath[2] = group;
 
     if (!group.empty()) {

@@ -342,25 +342,21 @@ void ReaderDlgCommandsTest::selectingAGroup() {
 
 void ReaderDlgCommandsTest::groupNameDepth_data() {
     QTest::addColumn<int>("components");
-    QTest::addColumn<int>("joined"); // components that make the current group
-    QTest::newRow("one") << 1 << 1;
-    QTest::newRow("seventeen") << 17 << 17;
-    QTest::newRow("eighteen fill the path") << 18 << 18;
-    QTest::newRow("nineteen are beyond it") << 19 << 18;
-    QTest::newRow("twenty-five") << 25 << 18;
+    QTest::newRow("one") << 1;
+    QTest::newRow("seventeen") << 17;
+    QTest::newRow("eighteen") << 18;
+    QTest::newRow("nineteen") << 19;
+    QTest::newRow("twenty-five") << 25;
 }
 
 void ReaderDlgCommandsTest::groupNameDepth() {
+    // However deep, the group is the whole name: a prefix of it would be another group.
     QFETCH(int, components);
-    QFETCH(int, joined);
     std::string group;
-    std::string expected;
     QStringList path{QStringLiteral("s")};
     for (int i = 1; i <= components; ++i) {
         const std::string part = "c" + std::to_string(i);
         group += (i > 1 ? "." : "") + part;
-        if (i <= joined)
-            expected += (i > 1 ? "." : "") + part;
         path << QString::fromStdString(part);
     }
     Open({"s," + group});
@@ -369,7 +365,12 @@ void ReaderDlgCommandsTest::groupNameDepth() {
     QVERIFY(leaf->font(0).bold());
     Select(leaf);
     QCOMPARE(m_dlg->CurrentServer(), std::string("s"));
-    QCOMPARE(m_dlg->CurrentGroup(), expected);
+    QCOMPARE(m_dlg->CurrentGroup(), group);
+    const auto& selection = m_dlg->SelectionPath();
+    for (int i = 3; i < kSelectionPathSize; ++i)
+        QVERIFY2(selection[i].empty(), qPrintable(QString::number(i)));
+    QCOMPARE(m_dlg->CurrentGroupDirectory(), Base() + "/s/" + group);
+    QVERIFY(fs::is_directory(Base() + "/s/" + group));
     QVERIFY(IsEnabled(1006));
 }
 
