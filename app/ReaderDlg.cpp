@@ -517,14 +517,19 @@ QTreeWidgetItem* CReaderDlg::AddGroupToTree(const std::string& server, const std
     return item;
 }
 
-int CReaderDlg::RunServerRegistration() {
+int CReaderDlg::RunServerRegistration(int& skippedGroups) {
     CServerRegDlg dlg(m_iniPath, m_mdbPath, this);
-    return dlg.exec();
+    const int result = dlg.exec();
+    skippedGroups = dlg.SkippedGroupCount();
+    return result;
 }
 
 void CReaderDlg::OnServerReg() {
-    if (RunServerRegistration() == 1)
-        ResetServerTree();
+    int skipped = 0;
+    if (RunServerRegistration(skipped) != 1)
+        return;
+    ResetServerTree();
+    SetStatusText(skipped > 0 ? QString::fromUtf8(kSkippedGroupsStatus).arg(skipped) : QString());
 }
 
 void CReaderDlg::OnSelchangedServerTree() {

@@ -52,6 +52,10 @@ inline constexpr int kIdmAboutBox = 16;
 // a network.
 inline constexpr char kHomePageFile[] = "quillomb.htm";
 
+// The status line after a registration that left out group names the settings file cannot
+// hold; %1 is their number.
+inline constexpr char kSkippedGroupsStatus[] = "設定ファイルに書けないグループ名 %1 件を除きました";
+
 // The program's own manual, opened by F1.
 inline constexpr char kHelpFileName[] = "quillo-help.htm";
 
@@ -208,8 +212,9 @@ private:
     void CreateHtmlView();
     void CreateMenuCommands();
     void ResetServerTree();
-    // Runs the server registration window and returns how it ended.
-    int RunServerRegistration();
+    // Runs the server registration window and returns how it ended, with the number of groups
+    // it left out.
+    int RunServerRegistration(int& skippedGroups);
     // A header item identifier not given out before: nonzero, so 0 keeps meaning "no item".
     int NextHeaderItemId();
     // Empties the header tree, with the items of a fill still on their way to it.

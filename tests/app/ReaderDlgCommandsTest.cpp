@@ -1,5 +1,6 @@
 #include "app/AboutDlg.h"
 #include "app/ReaderDlg.h"
+#include "nntp/ServerRegDlg.h"
 #include "settings/ProfileFile.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
@@ -140,6 +141,7 @@ private slots:
     void altAOpensTheAboutBox();
     void registrationCancelledChangesNothing();
     void registrationRebuildsTheServerTree();
+    void registrationCountsSkippedGroups();
     void articleViewGoesWithTheWindow();
     void largeGroupFillTime();
 
@@ -871,6 +873,46 @@ void ReaderDlgCommandsTest::registrationRebuildsTheServerTree() {
     QCOMPARE(m_dlg->CurrentGroup(), std::string("a.b"));
     QCOMPARE(HeaderTree()->topLevelItemCount(), 1);
     QVERIFY(IsEnabled(1006));
+}
+
+void ReaderDlgCommandsTest::registrationCountsSkippedGroups() {
+    Open({});
+    m_dlg->SetStatusText(QStringLiteral("before"));
+    // Two names the settings file can hold and two it cannot, all ticked.
+    WhileModal([&] { QTest::mouseClick(Control<QPushButton>(1002), Qt::LeftButton); },
+               [&](QWidget* window) {
+                   auto* reg = qobject_cast<CServerRegDlg*>(window);
+                   auto* ok = window->findChild<QPushButton*>(QStringLiteral("1"));
+                   auto* tree = window->findChild<QTreeWidget*>(QStringLiteral("1000"));
+                   if (!reg || !ok || !ok->isEnabled())
+                       return false;
+                   for (const char* name : {"a.b", "bad\r\nname", "a.c"})
+                       reg->AddServerGroup("s", name);
+                   reg->AddServerGroup("s", std::string(1100, 'x'));
+                   for (QTreeWidgetItemIterator it(tree); *it; ++it)
+                       (*it)->setCheckState(0, Qt::Checked);
+                   QTest::mouseClick(ok, Qt::LeftButton);
+                   return true;
+               });
+    QCOMPARE(Control<QLabel>(CReaderDlg::IDC_STATUS)->text(),
+             QString::fromUtf8("設定ファイルに書けないグループ名 2 件を除きました"));
+    QCOMPARE(ReadChosenGroups(m_dlg->SettingsPath()),
+             (std::vector<ChosenGroup>{{"s", "a.b"}, {"s", "a.c"}}));
+    QCOMPARE(DumpTree(ServerTree()), Lines({"NewsGroup [+]", "  s [+]", "    a [+]",
+                                            "      b [b] [+]", "      c [b] [+]"}));
+
+    // A registration that leaves nothing out empties the line again.
+    WhileModal([&] { QTest::mouseClick(Control<QPushButton>(1002), Qt::LeftButton); },
+               [&](QWidget* window) {
+                   auto* ok = window->findChild<QPushButton*>(QStringLiteral("1"));
+                   if (!ok || !ok->isEnabled())
+                       return false;
+                   QTest::mouseClick(ok, Qt::LeftButton);
+                   return true;
+               });
+    QCOMPARE(Control<QLabel>(CReaderDlg::IDC_STATUS)->text(), QString());
+    QCOMPARE(ReadChosenGroups(m_dlg->SettingsPath()),
+             (std::vector<ChosenGroup>{{"s", "a.b"}, {"s", "a.c"}}));
 }
 
 void ReaderDlgCommandsTest::articleViewGoesWithTheWindow() {
