@@ -120,6 +120,7 @@ public:
     void SetStatusText(const std::string& utf8) override {
         m_dlg.SetStatusText(QString::fromStdString(utf8));
     }
+    bool StopRequested() const override { return m_dlg.StopRequested(); }
 
 private:
     CReaderDlg& m_dlg;
@@ -142,6 +143,8 @@ public:
         ::PumpMessages();
         m_sincePump.start();
     }
+
+    bool StopRequested() override { return m_dlg.StopRequested(); }
 
     int InsertItem(int parentId, const std::string& label) override {
         auto* item = new QTreeWidgetItem;
@@ -229,7 +232,10 @@ private:
 };
 
 CReaderDlg::CReaderDlg(QWidget* parent)
-    : QDialog(parent), m_configProgress(std::make_unique<CWindowProgress>(*this)) {
+    : QDialog(parent), m_busy(
+                           this, [this] { DisableCommands(); }, [this] { EnableCommands(); },
+                           [this](int result) { QDialog::done(result); }),
+      m_configProgress(std::make_unique<CWindowProgress>(*this)) {
     InitResources();
     setObjectName(QString::number(IDD));
     // A fixed-size window with a caption, a system menu and a minimize box.
@@ -410,6 +416,8 @@ QIcon CReaderDlg::HeaderIcon(int image, int selectedImage) const {
 }
 
 void CReaderDlg::EnableCommands() {
+    if (IsBusy())
+        return;
     const bool group = !m_selPath[2].empty();
     m_btnUpdate->setEnabled(group);
     m_btnSync->setEnabled(group);
@@ -432,6 +440,11 @@ void CReaderDlg::DisableCommands() {
 
 void CReaderDlg::OnOK() {
     accept();
+}
+
+void CReaderDlg::done(int result) {
+    if (!m_busy.DeferClose(result))
+        QDialog::done(result);
 }
 
 void CReaderDlg::CreateMenuCommands() {
@@ -586,15 +599,15 @@ int CReaderDlg::NextHeaderItemId() {
 }
 
 void CReaderDlg::FillHeaderTree() {
-    ClearHeaderTree();
-    m_messageIdIndex->clear();
-    DisableCommands();
+    {
+        const CBusyScope busy = BeginBusy();
+        ClearHeaderTree();
+        m_messageIdIndex->clear();
 
-    CHeaderTreeFill fill(*this);
-    ::FillHeaderTree(CurrentGroupDirectory(), fill);
-    AttachHeaderItems();
-
-    EnableCommands();
+        CHeaderTreeFill fill(*this);
+        ::FillHeaderTree(CurrentGroupDirectory(), fill);
+        AttachHeaderItems();
+    }
     ResetProgress();
 }
 
@@ -673,24 +686,23 @@ void CReaderDlg::OnSelchangedHeaderTree(QTreeWidgetItem* current) {
     if (m_loadingArticle)
         return;
     m_loadingArticle = 1;
-
-    SetHeaderPath(current);
-    const int itemId = HeaderItemId(current);
-    const std::string label = TreeItemText(current);
-    const std::size_t blank = label.find(' ');
-    if (blank != std::string::npos) {
-        CArticleView view(*this, itemId);
-        const CArticleReadResult read =
-            ReadArticle(m_baseDir, CurrentServer(), CurrentGroup(), label.substr(0, blank), view);
-        // A later search goes on from the record of the article shown.
-        const int row = MessageIdIndexRow(read.m_recordIndex);
-        if (row >= 0)
-            m_messageIdIndex->setCurrentRow(row);
+    {
+        const CBusyScope busy = BeginBusy();
+        SetHeaderPath(current);
+        const int itemId = HeaderItemId(current);
+        const std::string label = TreeItemText(current);
+        const std::size_t blank = label.find(' ');
+        if (blank != std::string::npos) {
+            CArticleView view(*this, itemId);
+            // The server and group are taken as copies: the fetch waits for the server.
+            const CArticleReadResult read = ReadArticle(m_baseDir, CurrentServer(), CurrentGroup(),
+                                                        label.substr(0, blank), view);
+            // A later search goes on from the record of the article shown.
+            const int row = MessageIdIndexRow(read.m_recordIndex);
+            if (row >= 0)
+                m_messageIdIndex->setCurrentRow(row);
+        }
     }
-
-    // A long operation that let this selection through keeps its commands off until it ends.
-    if (m_btnExit->isEnabled())
-        EnableCommands();
     m_loadingArticle = 0;
 }
 
@@ -834,9 +846,9 @@ private:
 void CReaderDlg::OnUpdate() {
     if (CurrentGroup().empty())
         return;
+    const CBusyScope busy = BeginBusy();
     SetStatusText(QString::fromUtf8("ヘッダー読み取り中"));
     m_headerTree->clearSelection();
-    DisableCommands();
 
     HeaderDownloadParams params;
     params.server = CurrentServer();
@@ -852,8 +864,9 @@ void CReaderDlg::OnUpdate() {
     });
     DownloadHeaders(params, Progress(), view);
 
-    EnableCommands();
     ResetProgress();
-    FillHeaderTree();
+    // The window is about to close: a fill would only hold it up.
+    if (!StopRequested())
+        FillHeaderTree();
     SetStatusText(QString());
 }
