@@ -115,6 +115,7 @@ private slots:
     void closeDuringDownload_data();
     void closeDuringDownload();
     void closeDuringHeaderTreeFill();
+    void closeDuringArticleFetch();
 
 private:
     void Open();
@@ -484,6 +485,36 @@ void ReaderDlgBusyTest::closeDuringHeaderTreeFill() {
     QVERIFY2(m_dlg->MessageIdIndexCount() < 20000,
              qPrintable(QString::number(m_dlg->MessageIdIndexCount())));
     QCOMPARE(Control<QProgressBar>(CReaderDlg::IDC_PROGRESS)->maximum(), 1);
+}
+
+void ReaderDlgBusyTest::closeDuringArticleFetch() {
+    Open();
+    QVERIFY(WriteHeaderTable(GroupDir(kOne), {{"1", "<a1@x>", "first of one"}}));
+    ClickItem(ServerTree(), GroupItem("one"));
+    const std::string article = "Subject: first of one\r\nMessage-ID: <a1@x>\r\n\r\nbody\r\n";
+    std::atomic<bool> waiting{false};
+    ScriptedNntpServer server(NntpScript()
+                                  .Do([&](NntpServerConnection&) { waiting = true; })
+                                  .Pause(300)
+                                  .Send("200 ready\r\n")
+                                  .Reply("211 1 1 1 local.one\r\n")
+                                  .Reply("220 1 <a1@x> article\r\n" + article + ".\r\n"));
+    SetDefaultNntpPort(server.Port());
+    bool visibleAfterClose = false;
+    OnceSet(waiting, [&] {
+        QTest::keyClick(HeaderTree(), Qt::Key_Escape);
+        visibleAfterClose = m_dlg->isVisible();
+    });
+    ClickItem(HeaderTree(), HeaderTree()->topLevelItem(0));
+    QVERIFY(server.WaitForClosedConnections(1));
+
+    // The article came in whole and was marked read before the window closed.
+    QVERIFY(visibleAfterClose);
+    QVERIFY(!m_dlg->isVisible());
+    QCOMPARE(ReadWholeFile(CacheFilePath(GroupDir(kOne), "<a1@x>")), article);
+    QCOMPARE(Rows(HeaderDbPath(GroupDir(kOne)), "SELECT READ FROM Header"),
+             std::vector<std::string>{"YES"});
+    QCOMPARE(m_dlg->ArticleLoading(), 0);
 }
 
 int main(int argc, char* argv[]) {
