@@ -131,7 +131,8 @@ void BusyStateTest::userInputIsHeldBack() {
             w.tree->setFocus();
             QTest::keyClick(w.tree, Qt::Key_A, Qt::AltModifier);
         } else if (input == "context menu") {
-            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(350, 20));
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(350, 20),
+                                    w.window.mapToGlobal(QPoint(350, 20)));
             QApplication::sendEvent(&w.window, &event);
         } else if (input == "tree wheel") {
             const QPointF at(20, 20);
