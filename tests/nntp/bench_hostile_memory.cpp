@@ -57,20 +57,31 @@ NntpScript::Step Stream(std::string head, std::string piece, std::size_t total, 
     };
 }
 
-// Runs the client in a child process; returns its peak resident size in MiB.
+// Runs the client in a child process; returns its peak resident size in MiB, as the child reads
+// it when the client is done.
 long PeakMiB(NntpScript script, const std::function<void()>& client) {
     ScriptedNntpServer server(std::move(script));
     SetDefaultNntpPort(server.Port());
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return -1;
     const pid_t child = ::fork();
     if (child == 0) {
         client();
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const long peak = usage.ru_maxrss / 1024;
+        ::write(fds[1], &peak, sizeof peak);
         ::_exit(0);
     }
+    ::close(fds[1]);
+    long peak = -1;
+    if (::read(fds[0], &peak, sizeof peak) != static_cast<ssize_t>(sizeof peak))
+        peak = -1;
+    ::close(fds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    rusage usage{};
-    ::getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_maxrss / 1024;
+    return peak;
 }
 
 } // namespace
