@@ -225,6 +225,9 @@ public:
         m_dlg.ShowSelectedPart();
     }
     void ArticleRead() override { m_dlg.SetHeaderItemRead(m_itemId); }
+    void ShowStatus(const std::string& utf8) override {
+        m_dlg.SetStatusText(QString::fromStdString(utf8));
+    }
 
 private:
     CReaderDlg& m_dlg;
