@@ -66,7 +66,9 @@ PostOutcome Converse(CNntpSocket& socket, const std::vector<CArticleStage>& stag
 
 } // namespace
 
-PostOutcome PostArticle(const CPostInput& input, IProgress& progress, IPostView& view) {
+namespace {
+
+PostOutcome RunPost(const CPostInput& input, IProgress& progress, IPostView& view) {
     IPostClock& clock = PostClock();
     const std::tm now = clock.LocalTime();
     const std::string boundary = MakeBoundary(clock.TickCount(), now);
@@ -89,4 +91,16 @@ PostOutcome PostArticle(const CPostInput& input, IProgress& progress, IPostView&
     socket.Cleanup();
     progress.SetStatusText("");
     return outcome;
+}
+
+} // namespace
+
+PostOutcome PostArticle(const CPostInput& input, IProgress& progress, IPostView& view) {
+    try {
+        return RunPost(input, progress, view);
+    } catch (...) {
+        // Out of memory on a huge article: nothing more is sent, and the window keeps it all.
+        progress.SetStatusText("");
+        return PostOutcome::NotAccepted;
+    }
 }
