@@ -288,32 +288,42 @@ void CPostDlg::OnOK() {
                         MsgIcon::Question) != MsgAnswer::Ok)
         return;
 
-    m_posting = true;
-    SetPostingButtonsEnabled(false);
-    const CUserSettings user = ReadUserSettings(m_context.settingsPath);
-    CPostInput input;
-    input.server = FieldText(m_server);
-    input.newsgroups = FieldText(m_newsgroup);
-    input.subject = FieldText(m_subject);
-    input.body = BodyText();
-    input.html = m_html->isChecked();
-    // The References value is the reply's own, whatever a loaded draft shows in its field.
-    input.references = m_context.references;
-    input.name = user.name;
-    input.email = user.email;
-    input.signature = user.signature;
-
-    CPostingView view(*this);
     PostOutcome outcome = PostOutcome::NotAccepted;
-    const auto post = [&] { outcome = PostArticle(input, view, view); };
-    if (m_postingScope)
-        m_postingScope(post);
-    else
-        post();
+    {
+        // The window returns to rest on every way out, an exception included.
+        struct Posting {
+            CPostDlg& dlg;
+            explicit Posting(CPostDlg& d) : dlg(d) {
+                dlg.m_posting = true;
+                dlg.SetPostingButtonsEnabled(false);
+            }
+            ~Posting() {
+                dlg.SetPostingButtonsEnabled(true);
+                dlg.m_status->clear();
+                dlg.m_posting = false;
+            }
+        } posting(*this);
 
-    SetPostingButtonsEnabled(true);
-    m_status->clear();
-    m_posting = false;
+        const CUserSettings user = ReadUserSettings(m_context.settingsPath);
+        CPostInput input;
+        input.server = FieldText(m_server);
+        input.newsgroups = FieldText(m_newsgroup);
+        input.subject = FieldText(m_subject);
+        input.body = BodyText();
+        input.html = m_html->isChecked();
+        // The References value is the reply's own, whatever a loaded draft shows in its field.
+        input.references = m_context.references;
+        input.name = user.name;
+        input.email = user.email;
+        input.signature = user.signature;
+
+        CPostingView view(*this);
+        const auto post = [&] { outcome = PostArticle(input, view, view); };
+        if (m_postingScope)
+            m_postingScope(post);
+        else
+            post();
+    }
     if (outcome == PostOutcome::NoSubject)
         m_subject->setFocus();
     else if (outcome == PostOutcome::Posted)
