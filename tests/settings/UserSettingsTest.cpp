@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -64,6 +65,10 @@ struct CheckCase {
     const char* email;
     bool ok;
 };
+
+std::ostream& operator<<(std::ostream& os, const CheckCase& c) {
+    return os << "NAME=\"" << c.name << "\" EMAIL=\"" << c.email << "\"";
+}
 
 class CheckUserSettingsTest : public UserSettingsTest,
                               public ::testing::WithParamInterface<CheckCase> {};
