@@ -57,11 +57,11 @@ void CReaderDlg::RunCompose(bool reply) {
     }
 
     CPostDlg dlg(std::move(context), this);
-    // Posting is a long operation of this window: its commands stay off meanwhile.
+    // Posting is a long operation of this window, run in its busy state; the compose window is
+    // a window of its own and keeps taking input.
     dlg.SetPostingScope([this](const std::function<void()>& post) {
-        DisableCommands();
+        const CBusyScope busy = BeginBusy();
         post();
-        EnableCommands();
     });
     dlg.exec();
     FillHeaderTree();

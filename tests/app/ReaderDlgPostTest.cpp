@@ -343,9 +343,11 @@ void ReaderDlgPostTest::postingRunsWithTheCommandsOff() {
     SetDefaultNntpPort(server.Port());
 
     QStringList offDuringPost;
+    bool busyDuringPost = false;
     QTimer watch;
     watch.setInterval(20);
     connect(&watch, &QTimer::timeout, [&] {
+        busyDuringPost = busyDuringPost || m_dlg->IsBusy();
         for (int id : {1006, 1010, 1011, 1012, 1})
             if (!Control<QWidget>(id)->isEnabled() && !offDuringPost.contains(QString::number(id)))
                 offDuringPost << QString::number(id);
@@ -362,6 +364,8 @@ void ReaderDlgPostTest::postingRunsWithTheCommandsOff() {
                      result = dlg->result();
                  });
     QCOMPARE(result, int(QDialog::Accepted));
+    QVERIFY(busyDuringPost);
+    QVERIFY(!m_dlg->IsBusy());
     offDuringPost.sort();
     QCOMPARE(offDuringPost,
              QStringList({QStringLiteral("1"), QStringLiteral("1006"), QStringLiteral("1010"),
