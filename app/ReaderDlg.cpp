@@ -110,20 +110,72 @@ QIcon IconFromResource(int id) {
 
 } // namespace
 
-// What long core operations see of the window while they work.
+// What long core operations see of the window while they work. A core loop reports every step
+// (a header download tens of thousands a second); showing each of them and handling events each
+// time would cost the window many times what the loop itself costs. So between two pumps at most
+// one status text and one position are shown every kProgressIntervalMs, the latest of each, and
+// events are handled as often. A new range is shown at once, and so is everything after it until
+// the next pump: the texts and positions that close an operation are always shown exactly.
 class CReaderDlg::CWindowProgress final : public IProgress {
 public:
+    static constexpr qint64 kProgressIntervalMs = 30;
+
     explicit CWindowProgress(CReaderDlg& dlg) : m_dlg(dlg) {}
-    void SetProgressRange(int low, int high) override { m_dlg.SetProgressRange(low, high); }
-    void SetProgressPos(int pos) override { m_dlg.SetProgressPos(pos); }
-    void PumpMessages() override { ::PumpMessages(); }
+    void SetProgressRange(int low, int high) override {
+        Flush();
+        m_dlg.SetProgressRange(low, high);
+        m_eager = true;
+    }
+    void SetProgressPos(int pos) override {
+        m_pendingPos = pos;
+        if (m_eager || Due())
+            Flush();
+    }
+    void PumpMessages() override {
+        m_eager = false;
+        if (!Due())
+            return;
+        Flush();
+        ::PumpMessages();
+        m_sinceShown.start();
+    }
     void SetStatusText(const std::string& utf8) override {
-        m_dlg.SetStatusText(QString::fromStdString(utf8));
+        m_pendingText = utf8;
+        m_hasText = true;
+        if (m_eager || Due())
+            Flush();
     }
     bool StopRequested() const override { return m_dlg.StopRequested(); }
 
+    // The window showed a text or position of its own: what waits here is older.
+    void DropText() { m_hasText = false; }
+    void DropPos() { m_pendingPos.reset(); }
+
+    // Shows what is still waiting.
+    void Flush() {
+        if (m_hasText) {
+            m_hasText = false;
+            m_dlg.m_status->setText(QString::fromStdString(m_pendingText));
+        }
+        if (m_pendingPos) {
+            m_dlg.m_progress->setValue(*m_pendingPos);
+            m_pendingPos.reset();
+        }
+        if (!m_sinceShown.isValid())
+            m_sinceShown.start();
+    }
+
 private:
+    bool Due() const {
+        return !m_sinceShown.isValid() || m_sinceShown.elapsed() >= kProgressIntervalMs;
+    }
+
     CReaderDlg& m_dlg;
+    QElapsedTimer m_sinceShown;
+    bool m_eager = true;
+    std::string m_pendingText;
+    bool m_hasText = false;
+    std::optional<int> m_pendingPos;
 };
 
 // The header tree and the message-ID index as the fill builds them.
@@ -236,7 +288,11 @@ private:
 
 CReaderDlg::CReaderDlg(QWidget* parent)
     : QDialog(parent), m_busy(
-                           this, [this] { DisableCommands(); }, [this] { EnableCommands(); },
+                           this, [this] { DisableCommands(); },
+                           [this] {
+                               m_configProgress->Flush();
+                               EnableCommands();
+                           },
                            [this](int result) { QDialog::done(result); }),
       m_configProgress(std::make_unique<CWindowProgress>(*this)) {
     InitResources();
@@ -654,10 +710,12 @@ std::string CReaderDlg::MessageIdIndexEntry(int row) const {
 }
 
 void CReaderDlg::SetStatusText(const QString& text) {
+    m_configProgress->DropText();
     m_status->setText(text);
 }
 
 void CReaderDlg::SetStatusTextSjis(const std::string& sjis) {
+    m_configProgress->DropText();
     m_status->setText(FromSjis(sjis));
 }
 
@@ -666,14 +724,17 @@ QString CReaderDlg::StatusText() const {
 }
 
 void CReaderDlg::SetProgressRange(int low, int high) {
+    m_configProgress->DropPos();
     m_progress->setRange(low, high);
 }
 
 void CReaderDlg::SetProgressPos(int pos) {
+    m_configProgress->DropPos();
     m_progress->setValue(pos);
 }
 
 void CReaderDlg::ResetProgress() {
+    m_configProgress->DropPos();
     m_progress->setRange(0, 1);
     m_progress->setValue(0);
 }

@@ -1,4 +1,5 @@
 #include "nntp/HeaderDownload.h"
+#include "nntp/HeaderBatches.h"
 
 #include "base/AsciiCase.h"
 
@@ -7,6 +8,7 @@
 #include "mime/Codec.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
+#include "nntp/OverviewFetch.h"
 #include "store/AddressBook.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
@@ -16,6 +18,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -51,6 +54,14 @@ std::string_view StripOnce(std::string_view text, char open, char close) {
     if (!text.empty() && text.back() == close)
         text.remove_suffix(1);
     return text;
+}
+
+// Whether a header line holds "=", ESC or a zero byte, the only bytes the decoders act on;
+// memchr scans a line many bytes at a time.
+bool NeedsDecoding(std::string_view line) {
+    return std::memchr(line.data(), '=', line.size()) ||
+           std::memchr(line.data(), '\x1b', line.size()) ||
+           std::memchr(line.data(), '\0', line.size());
 }
 
 bool IsFoldBlank(char c) {
@@ -138,226 +149,11 @@ void KeepReferencesEnd(std::string& references) {
         references.erase(0, references.size() - kHeaderValueMax);
 }
 
-// The group's table "Header", open for the whole download, with the position of the first
-// record of every Message-ID, so that finding a header's record costs no walk over the table.
-// Records are written in transactions: Begin, Store..., Commit.
-class CHeaderWriter {
-public:
-    explicit CHeaderWriter(std::string dbPath) : m_dbPath(std::move(dbPath)) {}
-
-    // False when the table cannot be opened.
-    bool Begin() {
-        if (!EnsureOpen())
-            return false;
-        m_inTrans = m_table.BeginTrans() != 0;
-        return true;
-    }
-
-    // False when the record was not written: no table, or the table refused it.
-    bool Store(int number, const HeaderFields& fields) {
-        if (!m_open)
-            return false;
-        const auto found = m_firstByMesid.find(fields.messageId);
-        const bool added = found == m_firstByMesid.end();
-        if (!(added ? m_table.AddNew() : m_table.MoveTo(found->second) && m_table.Edit()))
-            return false;
-        const bool set =
-            m_table.SetField("NUM", std::to_string(number)) &&
-            m_table.SetField("MESID", fields.messageId) && m_table.SetField("FROM", fields.from) &&
-            m_table.SetField("SUB", fields.subject) && m_table.SetField("DATE", fields.date) &&
-            m_table.SetField("MEDIA", fields.contentType) &&
-            m_table.SetField("REF", LastReference(fields.references));
-        // A record with a field missing is not written at all.
-        if (!set || !m_table.Update())
-            return false;
-        if (added)
-            m_firstByMesid.emplace(fields.messageId, m_records++);
-        return true;
-    }
-
-    // Makes what was stored since the last commit durable. False when it was lost: the table
-    // is closed then, and opened afresh by the next Store.
-    bool Commit() {
-        if (!m_inTrans)
-            return true;
-        m_inTrans = false;
-        if (m_table.CommitTrans())
-            return true;
-        m_table.Rollback();
-        Close();
-        return false;
-    }
-
-    void Close() {
-        m_table.Close();
-        m_open = false;
-        m_inTrans = false;
-        m_firstByMesid.clear();
-        m_records = 0;
-    }
-
-private:
-    bool EnsureOpen() {
-        if (m_open)
-            return true;
-        if (!m_table.Open(kHeaderTable, m_dbPath))
-            return false;
-        // A Null MESID reads as empty, so articles without a Message-ID share one record.
-        const int count = std::max(0, m_table.GetRecordCount());
-        m_table.MoveTo(0);
-        std::string mesid;
-        for (int i = 0; i < count; ++i) {
-            m_table.GetField("MESID", "", mesid);
-            m_firstByMesid.emplace(mesid, i);
-            m_table.MoveNext();
-        }
-        m_records = count;
-        m_open = true;
-        return true;
-    }
-
-    std::string m_dbPath;
-    CDbTable m_table;
-    bool m_open = false;
-    bool m_inTrans = false;
-    std::unordered_map<std::string, int> m_firstByMesid;
-    int m_records = 0;
-};
-
-// The address book of the main database, open for the whole download. A poster whose address
-// was handed over once in this download is not handed over again: the table's unique index
-// would refuse it anyway. Records are written in transactions the caller commits before it lets
-// events be handled.
-class CPosterBook {
-public:
-    CPosterBook(std::string server, std::string group, std::string dbPath)
-        : m_server(std::move(server)), m_group(std::move(group)), m_dbPath(std::move(dbPath)) {}
-
-    void Add(const Poster& poster) {
-        std::string mail = poster.address + "," + m_server;
-        if (m_tried.contains(mail))
-            return;
-        if (!m_open && !m_table.Open(kAddressBookLookupName, m_dbPath)) {
-            // No table yet (or no database): the address book makes it with its index.
-            AddAddressBookEntry(poster.name, poster.address, m_server, m_group, m_dbPath);
-            m_tried.insert(std::move(mail));
-            return;
-        }
-        m_open = true;
-        if (!m_inTrans)
-            m_inTrans = m_table.BeginTrans() != 0;
-        // Refused for an address already recorded for this server.
-        AppendAddressBookRecord(m_table, poster.name, poster.address, m_server, m_group);
-        if (m_inTrans)
-            m_pending.push_back(mail);
-        m_tried.insert(std::move(mail));
-    }
-
-    void Commit() {
-        if (!m_inTrans)
-            return;
-        m_inTrans = false;
-        if (!m_table.CommitTrans()) {
-            m_table.Rollback();
-            m_table.Close();
-            m_open = false;
-            for (const std::string& mail : m_pending)
-                m_tried.erase(mail);
-        }
-        m_pending.clear();
-    }
-
-private:
-    std::string m_server;
-    std::string m_group;
-    std::string m_dbPath;
-    CDbTable m_table;
-    bool m_open = false;
-    bool m_inTrans = false;
-    std::unordered_set<std::string> m_tried;
-    std::vector<std::string> m_pending; // added in the open transaction
-};
-
 void AppendHeadCommand(std::string& commands, long long n) {
     char buffer[32];
     const int length = std::snprintf(buffer, sizeof buffer, "HEAD %lld\r\n", n);
     commands.append(buffer, static_cast<std::size_t>(length));
 }
-
-// The headers received and not yet stored, written in batches: each batch in one transaction
-// begun and committed with no event handled in between. The window handles events, and the
-// socket lets it while it waits, so a transaction held open meanwhile would lock the databases
-// for anyone else. "LASTHEADER" is written only once a batch is committed, so the counter is
-// never ahead of the store, and it never passes a header that could not be stored: the next
-// latest-only download asks for that header again.
-class CHeaderBatches {
-public:
-    CHeaderBatches(const HeaderDownloadParams& params, std::string groupDir)
-        : m_headers(HeaderDbPath(groupDir)),
-          m_posters(params.server, params.group, params.mainDbPath),
-          m_groupDir(std::move(groupDir)) {}
-
-    void Add(int number, const HeaderFields& fields) {
-        if (m_received.empty())
-            m_oldest = Clock::now();
-        m_received.push_back({number, fields});
-    }
-    std::size_t Waiting() const { return m_received.size(); }
-    Clock::duration OldestAge() const {
-        return m_received.empty() ? Clock::duration::zero() : Clock::now() - m_oldest;
-    }
-
-    // Stores what was received.
-    void Write() {
-        if (m_received.empty())
-            return;
-        int stored = 0;
-        bool failed = m_failed;
-        std::optional<int> lastHeader;
-        if (m_headers.Begin()) {
-            for (const Received& header : m_received) {
-                if (!m_headers.Store(header.number, header.fields)) {
-                    failed = true;
-                    continue;
-                }
-                m_posters.Add(SplitPoster(header.fields.from));
-                ++stored;
-                if (!failed)
-                    lastHeader = header.number;
-            }
-        } else {
-            failed = true;
-        }
-        m_received.clear();
-        const bool kept = m_headers.Commit();
-        m_posters.Commit();
-        if (!kept) {
-            m_failed = true;
-            return;
-        }
-        m_stored += stored;
-        m_failed = failed;
-        if (lastHeader)
-            WriteLastHeader(m_groupDir, *lastHeader);
-    }
-
-    // Headers stored and committed so far.
-    int Stored() const { return m_stored; }
-
-private:
-    struct Received {
-        int number;
-        HeaderFields fields;
-    };
-
-    CHeaderWriter m_headers;
-    CPosterBook m_posters;
-    std::string m_groupDir;
-    std::vector<Received> m_received;
-    Clock::time_point m_oldest;
-    int m_stored = 0;
-    bool m_failed = false; // a header could not be stored: "LASTHEADER" stays where it is
-};
 
 // Requests and stores the headers of first to last. HEAD commands run ahead of the replies by
 // up to the pipeline depth; each reply is still taken in order and handled as if its command
@@ -370,6 +166,8 @@ int FetchHeaders(CNntpSocket& socket, const HeaderDownloadParams& params,
     const int batch = std::max(1, params.commitBatch);
     const auto commitAge = std::chrono::milliseconds(kHeaderCommitMs);
 
+    // Quick acknowledgements only help when one reply is awaited at a time.
+    socket.SetQuickAck(depth == 1);
     CHeaderBatches batches(params, groupDir);
     CHeaderFieldReader reader;
     std::string line;
@@ -452,7 +250,11 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
 
     int stored = 0;
     bool cut = false;
-    socket.SendCommand("GROUP " + params.group + "\r\n");
+    OverviewFormat format;
+    const bool overview =
+        params.useOverview && params.pipelineDepth > 1 && ProbeOverview(socket, format, cut);
+    if (!cut)
+        socket.SendCommand("GROUP " + params.group + "\r\n");
     std::string reply;
     cut = socket.ReadResponse(reply) <= 0;
     // "211 count first last group": the count is not used.
@@ -469,7 +271,9 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
         }
         progress.SetProgressRange(first, last);
         WriteHeaderCounters(groupDir, last, first);
-        stored = FetchHeaders(socket, params, groupDir, first, last, progress, cut);
+        stored = overview
+                     ? FetchOverview(socket, params, groupDir, format, first, last, progress, cut)
+                     : FetchHeaders(socket, params, groupDir, first, last, progress, cut);
     }
     EndConversation(socket);
     socket.Cleanup();
@@ -528,7 +332,7 @@ void CHeaderFieldReader::AddLine(std::string_view raw) {
     // Without "=", ESC or a zero byte neither decoder changes a line; most lines are so.
     std::string decoded;
     std::string_view line = raw;
-    if (raw.find_first_of(std::string_view("=\x1b\0", 3)) != std::string_view::npos) {
+    if (NeedsDecoding(raw)) {
         decoded = JisToSjis(DecodeHeaderText(raw));
         line = decoded;
     }
@@ -565,6 +369,20 @@ void CHeaderFieldReader::AddLine(std::string_view raw) {
         {"From:", Field::From},
         {"Date:", Field::Date},
     };
+    // Most header lines name none of the six fields: their first letter tells at once.
+    if (line.empty())
+        return;
+    switch (AsciiLower(line.front())) {
+    case 'c':
+    case 'm':
+    case 'r':
+    case 's':
+    case 'f':
+    case 'd':
+        break;
+    default:
+        return;
+    }
     for (const Name& name : kNames) {
         if (!StartsWithNoCase(line, name.text))
             continue;

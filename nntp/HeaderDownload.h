@@ -106,8 +106,13 @@ struct HeaderDownloadParams {
     std::string baseDir;     // the group directory beneath it must exist
     std::string mainDbPath;  // quillo.mdb, for the address book
     bool latestOnly = false; // "最新情報のみ": continue from the last header stored
+    // Read the headers through the server's overview (OVER and HDR) when it offers one, with
+    // HEAD where the overview cannot tell; the stored results are those of HEAD alone. Off, and
+    // with a pipeline depth of 1, every header is asked for with HEAD.
+    bool useOverview = false;
     // Tuning; the results are the same for any values of 1 and more.
     int pipelineDepth = kHeadPipelineDepth;
+    int overviewChunk = 1000; // articles per OVER command
     int commitBatch = kHeaderCommitBatch;
 };
 

@@ -440,8 +440,10 @@ CNntpSocket::ReceiveResult CNntpSocket::ReceiveAvailable() {
 #ifdef TCP_QUICKACK
             // The kernel drops quick-ack mode again and again; without it the server's next small
             // reply waits for our delayed ACK.
-            int one = 1;
-            ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+            if (m_quickAck) {
+                int one = 1;
+                ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+            }
 #endif
             m_in.append(block, static_cast<std::size_t>(n));
             return ReceiveResult::Data;

@@ -150,6 +150,11 @@ public:
     // first kMaxSplitText bytes are looked at; false, with both empty, for an empty code or a
     // longer text without a blank there.
     static bool SplitStatus(std::string_view text, std::string& code, std::string& rest);
+    // Whether every receive asks the kernel to acknowledge at once (on by default). That helps a
+    // one-at-a-time exchange, where the server's next reply would otherwise wait for a delayed
+    // acknowledgement; with many replies in flight it only makes the server send them in tiny
+    // segments, so pipelining callers turn it off.
+    void SetQuickAck(bool on) { m_quickAck = on; }
     // Nothing to release on this platform; the socket closes with the object.
     void Cleanup();
     int GetLastError() const { return m_lastError; }
@@ -207,6 +212,7 @@ private:
     Clock::time_point m_replyStart;
     std::size_t m_replyBytes = 0;
     Clock::time_point m_lastPump;
+    bool m_quickAck = true;
     // The group table: every name, one after another, and where each ends. Only the names are
     // used, so the other fields of a LIST line are not kept.
     std::string m_groupNames;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <optional>
 
 namespace {
@@ -159,6 +160,9 @@ struct CDbTable::Impl {
     sqlite3_int64 m_lastKeyAtOpen = 0;
     std::vector<sqlite3_int64> m_addedKeys;
     sqlite3_stmt* m_inserter = nullptr;
+    // UPDATE statements by the fields they set: a download rewriting a full group sets the same
+    // fields of every record, and preparing the statement would cost more than running it.
+    std::map<std::vector<bool>, sqlite3_stmt*> m_updaters;
     std::vector<Run> m_runs; // one per column, made on first read
 
     enum class Mode { None, Add, Edit };
@@ -175,6 +179,10 @@ struct CDbTable::Impl {
         m_runs.clear();
         sqlite3_finalize(m_inserter);
         m_inserter = nullptr;
+        for (auto& updater : m_updaters) {
+            sqlite3_finalize(updater.second);
+        }
+        m_updaters.clear();
         m_table.clear();
         m_columns.clear();
         m_keys.clear();
@@ -472,6 +480,23 @@ struct CDbTable::Impl {
         return m_inserter;
     }
 
+    sqlite3_stmt* Updater(const std::vector<int>& set) {
+        sqlite3_stmt*& stmt = m_updaters[m_valueSet];
+        if (stmt == nullptr) {
+            std::string sql = "UPDATE " + Quote(m_table) + " SET ";
+            for (std::size_t i = 0; i < set.size(); ++i) {
+                sql += (i ? ", " : "") + Quote(m_columns[set[i]]) + " = ?";
+            }
+            sql += " WHERE rowid = ?";
+            if (sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()),
+                                   SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+                sqlite3_finalize(stmt);
+                stmt = nullptr;
+            }
+        }
+        return stmt;
+    }
+
     bool WriteRecord() {
         std::vector<int> set;
         for (std::size_t i = 0; i < m_valueSet.size(); ++i) {
@@ -501,20 +526,18 @@ struct CDbTable::Impl {
         if (set.empty()) {
             return true;
         }
-        std::string sql = "UPDATE " + Quote(m_table) + " SET ";
-        for (std::size_t i = 0; i < set.size(); ++i) {
-            sql += (i ? ", " : "") + Quote(m_columns[set[i]]) + " = ?";
-        }
-        sql += " WHERE rowid = ?";
-        Statement update(m_db, sql);
-        if (!update) {
+        sqlite3_stmt* update = Updater(set);
+        if (update == nullptr) {
             return false;
         }
         for (std::size_t i = 0; i < set.size(); ++i) {
-            BindValue(update.Get(), static_cast<int>(i + 1), m_values[set[i]]);
+            BindValue(update, static_cast<int>(i + 1), m_values[set[i]]);
         }
-        sqlite3_bind_int64(update.Get(), static_cast<int>(set.size() + 1), m_keys[m_pos]);
-        if (sqlite3_step(update.Get()) != SQLITE_DONE || sqlite3_changes(m_db) != 1) {
+        sqlite3_bind_int64(update, static_cast<int>(set.size() + 1), m_keys[m_pos]);
+        const int step = sqlite3_step(update);
+        sqlite3_reset(update);
+        sqlite3_clear_bindings(update);
+        if (step != SQLITE_DONE || sqlite3_changes(m_db) != 1) {
             return false;
         }
         NoteWrite(true);

@@ -4,9 +4,11 @@
 // client (reads the replies, keeps nothing) and DownloadHeaders into an empty store and again
 // into the full one.
 //
-//   bench_header_download [--port P] [--delay-ms D] [--depth N] [--loopback-only] GROUP...
+//   bench_header_download [--port P] [--delay-ms D] [--depth N] [--loopback-only] [--overview]
+//                         GROUP...
 //   bench_header_download --canned N [...]
 //
+// With --overview the download reads the overview (OVER, HDR) where the server offers it.
 // With --canned an in-process server answers from N headers held in memory instead, so that
 // the client's own speed shows where the news server would be the limit.
 
@@ -385,6 +387,7 @@ struct DownloadResult {
 };
 
 int g_commitBatch = kHeaderCommitBatch;
+bool g_overview = false;
 
 DownloadResult Download(const std::string& baseDir, const std::string& group, int depth) {
     HeaderDownloadParams params;
@@ -394,6 +397,7 @@ DownloadResult Download(const std::string& baseDir, const std::string& group, in
     params.mainDbPath = baseDir + "/quillo.mdb";
     params.pipelineDepth = depth;
     params.commitBatch = g_commitBatch;
+    params.useOverview = g_overview;
     CreateGroupDirectory(baseDir, params.server, group);
     CreateDatabaseTable("127001", {"GROUP"}, params.mainDbPath);
     QuietWindow window;
@@ -439,6 +443,8 @@ int main(int argc, char** argv) {
             loopbackOnly = true;
         else if (arg == "--commit-batch" && i + 1 < argc)
             g_commitBatch = std::atoi(argv[++i]);
+        else if (arg == "--overview")
+            g_overview = true;
         else if (arg == "--canned" && i + 1 < argc)
             canned = std::atoi(argv[++i]);
         else

@@ -1,0 +1,235 @@
+#pragma once
+
+#include "nntp/HeaderDownload.h"
+#include "store/AddressBook.h"
+#include "store/DbTable.h"
+#include "store/HeaderStore.h"
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+// How a header download writes what it received: the records of the group's table, the posters
+// in the address book and "LASTHEADER", in batches. Shared by the HEAD and the overview paths so
+// both leave the same files.
+
+using HeaderClock = std::chrono::steady_clock;
+
+// The group's table "Header", open for the whole download, with the position of the first
+// record of every Message-ID, so that finding a header's record costs no walk over the table.
+// Records are written in transactions: Begin, Store..., Commit.
+class CHeaderWriter {
+public:
+    explicit CHeaderWriter(std::string dbPath) : m_dbPath(std::move(dbPath)) {}
+
+    // False when the table cannot be opened.
+    bool Begin() {
+        if (!EnsureOpen())
+            return false;
+        m_inTrans = m_table.BeginTrans() != 0;
+        return true;
+    }
+
+    // False when the record was not written: no table, or the table refused it.
+    bool Store(int number, const HeaderFields& fields) {
+        if (!m_open)
+            return false;
+        const auto found = m_firstByMesid.find(fields.messageId);
+        const bool added = found == m_firstByMesid.end();
+        if (!(added ? m_table.AddNew() : m_table.MoveTo(found->second) && m_table.Edit()))
+            return false;
+        const bool set =
+            m_table.SetField("NUM", std::to_string(number)) &&
+            m_table.SetField("MESID", fields.messageId) && m_table.SetField("FROM", fields.from) &&
+            m_table.SetField("SUB", fields.subject) && m_table.SetField("DATE", fields.date) &&
+            m_table.SetField("MEDIA", fields.contentType) &&
+            m_table.SetField("REF", LastReference(fields.references));
+        // A record with a field missing is not written at all.
+        if (!set || !m_table.Update())
+            return false;
+        if (added)
+            m_firstByMesid.emplace(fields.messageId, m_records++);
+        return true;
+    }
+
+    // Makes what was stored since the last commit durable. False when it was lost: the table
+    // is closed then, and opened afresh by the next Store.
+    bool Commit() {
+        if (!m_inTrans)
+            return true;
+        m_inTrans = false;
+        if (m_table.CommitTrans())
+            return true;
+        m_table.Rollback();
+        Close();
+        return false;
+    }
+
+    void Close() {
+        m_table.Close();
+        m_open = false;
+        m_inTrans = false;
+        m_firstByMesid.clear();
+        m_records = 0;
+    }
+
+private:
+    bool EnsureOpen() {
+        if (m_open)
+            return true;
+        if (!m_table.Open(kHeaderTable, m_dbPath))
+            return false;
+        // A Null MESID reads as empty, so articles without a Message-ID share one record.
+        const int count = std::max(0, m_table.GetRecordCount());
+        m_table.MoveTo(0);
+        std::string mesid;
+        for (int i = 0; i < count; ++i) {
+            m_table.GetField("MESID", "", mesid);
+            m_firstByMesid.emplace(mesid, i);
+            m_table.MoveNext();
+        }
+        m_records = count;
+        m_open = true;
+        return true;
+    }
+
+    std::string m_dbPath;
+    CDbTable m_table;
+    bool m_open = false;
+    bool m_inTrans = false;
+    std::unordered_map<std::string, int> m_firstByMesid;
+    int m_records = 0;
+};
+
+// The address book of the main database, open for the whole download. A poster whose address
+// was handed over once in this download is not handed over again: the table's unique index
+// would refuse it anyway. Records are written in transactions the caller commits before it lets
+// events be handled.
+class CPosterBook {
+public:
+    CPosterBook(std::string server, std::string group, std::string dbPath)
+        : m_server(std::move(server)), m_group(std::move(group)), m_dbPath(std::move(dbPath)) {}
+
+    void Add(const Poster& poster) {
+        std::string mail = poster.address + "," + m_server;
+        if (m_tried.contains(mail))
+            return;
+        if (!m_open && !m_table.Open(kAddressBookLookupName, m_dbPath)) {
+            // No table yet (or no database): the address book makes it with its index.
+            AddAddressBookEntry(poster.name, poster.address, m_server, m_group, m_dbPath);
+            m_tried.insert(std::move(mail));
+            return;
+        }
+        m_open = true;
+        if (!m_inTrans)
+            m_inTrans = m_table.BeginTrans() != 0;
+        // Refused for an address already recorded for this server.
+        AppendAddressBookRecord(m_table, poster.name, poster.address, m_server, m_group);
+        if (m_inTrans)
+            m_pending.push_back(mail);
+        m_tried.insert(std::move(mail));
+    }
+
+    void Commit() {
+        if (!m_inTrans)
+            return;
+        m_inTrans = false;
+        if (!m_table.CommitTrans()) {
+            m_table.Rollback();
+            m_table.Close();
+            m_open = false;
+            for (const std::string& mail : m_pending)
+                m_tried.erase(mail);
+        }
+        m_pending.clear();
+    }
+
+private:
+    std::string m_server;
+    std::string m_group;
+    std::string m_dbPath;
+    CDbTable m_table;
+    bool m_open = false;
+    bool m_inTrans = false;
+    std::unordered_set<std::string> m_tried;
+    std::vector<std::string> m_pending; // added in the open transaction
+};
+
+// The headers received and not yet stored, written in batches: each batch in one transaction
+// begun and committed with no event handled in between. The window handles events, and the
+// socket lets it while it waits, so a transaction held open meanwhile would lock the databases
+// for anyone else. "LASTHEADER" is written only once a batch is committed, so the counter is
+// never ahead of the store, and it never passes a header that could not be stored: the next
+// latest-only download asks for that header again.
+class CHeaderBatches {
+public:
+    CHeaderBatches(const HeaderDownloadParams& params, std::string groupDir)
+        : m_headers(HeaderDbPath(groupDir)),
+          m_posters(params.server, params.group, params.mainDbPath),
+          m_groupDir(std::move(groupDir)) {}
+
+    void Add(int number, HeaderFields fields) {
+        if (m_received.empty())
+            m_oldest = HeaderClock::now();
+        m_received.push_back({number, std::move(fields)});
+    }
+    std::size_t Waiting() const { return m_received.size(); }
+    HeaderClock::duration OldestAge() const {
+        return m_received.empty() ? HeaderClock::duration::zero() : HeaderClock::now() - m_oldest;
+    }
+
+    // Stores what was received.
+    void Write() {
+        if (m_received.empty())
+            return;
+        int stored = 0;
+        bool failed = m_failed;
+        std::optional<int> lastHeader;
+        if (m_headers.Begin()) {
+            for (const Received& header : m_received) {
+                if (!m_headers.Store(header.number, header.fields)) {
+                    failed = true;
+                    continue;
+                }
+                m_posters.Add(SplitPoster(header.fields.from));
+                ++stored;
+                if (!failed)
+                    lastHeader = header.number;
+            }
+        } else {
+            failed = true;
+        }
+        m_received.clear();
+        const bool kept = m_headers.Commit();
+        m_posters.Commit();
+        if (!kept) {
+            m_failed = true;
+            return;
+        }
+        m_stored += stored;
+        m_failed = failed;
+        if (lastHeader)
+            WriteLastHeader(m_groupDir, *lastHeader);
+    }
+
+    // Headers stored and committed so far.
+    int Stored() const { return m_stored; }
+
+private:
+    struct Received {
+        int number;
+        HeaderFields fields;
+    };
+
+    CHeaderWriter m_headers;
+    CPosterBook m_posters;
+    std::string m_groupDir;
+    std::vector<Received> m_received;
+    HeaderClock::time_point m_oldest;
+    int m_stored = 0;
+    bool m_failed = false; // a header could not be stored: "LASTHEADER" stays where it is
+};
