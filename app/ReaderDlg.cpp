@@ -133,10 +133,11 @@ public:
     }
     void PumpMessages() override {
         m_eager = false;
-        if (!Due())
+        if (m_sincePump.isValid() && m_sincePump.elapsed() < kProgressIntervalMs)
             return;
         Flush();
         ::PumpMessages();
+        m_sincePump.start();
         m_sinceShown.start();
     }
     void SetStatusText(const std::string& utf8) override {
@@ -172,6 +173,7 @@ private:
 
     CReaderDlg& m_dlg;
     QElapsedTimer m_sinceShown;
+    QElapsedTimer m_sincePump;
     bool m_eager = true;
     std::string m_pendingText;
     bool m_hasText = false;
@@ -923,6 +925,8 @@ void CReaderDlg::OnUpdate() {
     params.baseDir = m_baseDir;
     params.mainDbPath = m_mdbPath;
     params.latestOnly = m_chkLatestOnly->isChecked();
+    // The overview where the server has one: many times faster than HEAD for every article.
+    params.useOverview = true;
     CDownloadView view(this, [this] {
         const int wasClearing = m_clearingHeaderTree;
         m_clearingHeaderTree = 1;

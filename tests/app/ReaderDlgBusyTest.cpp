@@ -82,6 +82,9 @@ NntpScript ServeHeads(const std::string& group, int count, int pauseAt, int paus
                     c.Pause(pauseMs);
                 }
                 c.Send(HeadReply(n));
+            } else {
+                // CAPABILITIES and LIST OVERVIEW.FMT: a server without an overview.
+                c.Send("500 What?\r\n");
             }
         });
 }
@@ -356,8 +359,9 @@ void ReaderDlgBusyTest::downloadKeepsTheCommandsOff() {
     QVERIFY(downloading);
     QCOMPARE(enabled, std::vector<bool>(4, false));
     QCOMPARE(server.AcceptedConnections(), std::size_t(1));
-    QCOMPARE(server.Received(0), "GROUP local.one\r\nHEAD 1\r\nHEAD 2\r\nHEAD 3\r\nHEAD 4\r\n"
-                                 "HEAD 5\r\nQUIT\r\nEXIT\r\n");
+    QCOMPARE(server.Received(0),
+             "CAPABILITIES\r\nLIST OVERVIEW.FMT\r\nGROUP local.one\r\nHEAD 1\r\n"
+             "HEAD 2\r\nHEAD 3\r\nHEAD 4\r\nHEAD 5\r\nQUIT\r\nEXIT\r\n");
     QCOMPARE(StoredNumbers(kOne), Numbers(1, 5));
     QCOMPARE(Counters(kOne), std::string("[HEADER]\ncount=5\nMIN=1\nLASTHEADER=5\n"));
     QVERIFY(!fs::exists(HeaderDbPath(GroupDir(kTwo))));
@@ -454,7 +458,8 @@ void ReaderDlgBusyTest::closeDuringDownload() {
     QCOMPARE(stored, Numbers(1, k));
     QCOMPARE(Counters(kOne), "[HEADER]\ncount=10\nMIN=1\nLASTHEADER=" + std::to_string(k) + "\n");
     const std::string received = server.Received(0);
-    QVERIFY(received.starts_with("GROUP local.one\r\nHEAD 1\r\n"));
+    QVERIFY(
+        received.starts_with("CAPABILITIES\r\nLIST OVERVIEW.FMT\r\nGROUP local.one\r\nHEAD 1\r\n"));
     QVERIFY(received.ends_with("QUIT\r\nEXIT\r\n"));
     QVERIFY(m_ui.Messages().empty());
 }

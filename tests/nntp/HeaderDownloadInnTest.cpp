@@ -4,6 +4,7 @@
 #include "nntp/HeaderDownload.h"
 
 #include "HeaderDownloadTestSupport.h"
+#include "OverviewTestSupport.h"
 #include "nntp/NntpSocket.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
@@ -186,6 +187,74 @@ TEST(HeaderDownloadInnTest, DownloadsTheFixtureGroupAndAgainWithoutDuplicates) {
         EXPECT_EQ(AddressBookRows(mainDb), posterRows);
         EXPECT_EQ(ReadWholeFile(HeaderIniPath(groupDir)),
                   latestOnly ? "[HEADER]\ncount=14\nMIN=14\nLASTHEADER=14\n" : ini);
+    }
+}
+
+// The overview path stores what the HEAD path stores, for the fixtures and for articles folded
+// in every way INN's overview hides.
+struct InnOutcome {
+    int stored = 0;
+    std::vector<std::string> headers;
+    std::vector<std::string> posters;
+    std::string ini;
+};
+
+InnOutcome DownloadFromInn(const std::string& group, bool overview) {
+    TestDir base;
+    InnOutcome outcome;
+    EXPECT_EQ(CreateGroupDirectory(base.Path(), kServer, group), 1);
+    const std::string mainDb = base / "quillo.mdb";
+    EXPECT_EQ(CreateDatabaseTable("localhost", {"GROUP"}, mainDb), 1);
+    HeaderDownloadParams params;
+    params.server = kServer;
+    params.group = group;
+    params.baseDir = base.Path();
+    params.mainDbPath = mainDb;
+    params.useOverview = overview;
+    params.overviewChunk = 5;
+    DownloadRecorder recorder;
+    outcome.stored = DownloadHeaders(params, recorder, recorder);
+    EXPECT_TRUE(recorder.messages.empty());
+    const std::string groupDir = GroupDirectory(base.Path(), kServer, group);
+    outcome.headers = HeaderRows(groupDir);
+    outcome.posters = AddressBookRows(mainDb);
+    outcome.ini = ReadWholeFile(HeaderIniPath(groupDir));
+    return outcome;
+}
+
+TEST(HeaderDownloadInnTest, OverviewStoresWhatHeadStores) {
+    if (!InnListens())
+        GTEST_SKIP() << "nothing listens on 127.0.0.1:119 (tools/inn.sh start)";
+    SetDefaultNntpPort(kInnPort);
+    const std::string stamp = std::to_string(std::time(nullptr)) + "p" + std::to_string(::getpid());
+    const std::string fixtures = "quillo.test.o" + stamp;
+    const std::string folded = "quillo.test.f" + stamp;
+    const std::string dataDir = TestDataDir();
+    TestDir foldedDir;
+    WriteArticles(FoldedHeads(folded, "i"), foldedDir.Path());
+    std::string output;
+    ASSERT_EQ(RunCommand(dataDir + "/../../tools/inn.sh load --group " + fixtures + " " + dataDir +
+                             "/articles",
+                         output),
+              0)
+        << output;
+    ASSERT_NE(output.find("fed 14, already there 0, rejected 0"), std::string::npos) << output;
+    ASSERT_EQ(
+        RunCommand(dataDir + "/../../tools/inn.sh load --group " + folded + " " + foldedDir.Path(),
+                   output),
+        0)
+        << output;
+    ASSERT_NE(output.find("fed 14, already there 0, rejected 0"), std::string::npos) << output;
+
+    for (const std::string& group : {fixtures, folded}) {
+        SCOPED_TRACE(group);
+        const InnOutcome head = DownloadFromInn(group, false);
+        const InnOutcome over = DownloadFromInn(group, true);
+        EXPECT_EQ(head.stored, 14);
+        EXPECT_EQ(over.stored, head.stored);
+        EXPECT_EQ(over.headers, head.headers);
+        EXPECT_EQ(over.posters, head.posters);
+        EXPECT_EQ(over.ini, head.ini);
     }
 }
 

@@ -201,10 +201,10 @@ TEST_P(OverviewEquivalenceTest, FixtureArticlesStoreWhatHeadStores) {
 }
 
 TEST_P(OverviewEquivalenceTest, FoldedArticlesStoreWhatHeadStores) {
-    // The articles whose overview shows two blanks or a blank between two encoded words: a
-    // fold there would have read otherwise.
+    // The articles whose overview shows two blanks, a leading blank or a blank between two
+    // encoded words: a fold there would have read otherwise.
     ExpectSameAsHead(FoldedHeads(kGroup, "t"), GetParam(),
-                     {"HEAD 4", "HEAD 5", "HEAD 8", "HEAD 10", "HEAD 13"});
+                     {"HEAD 4", "HEAD 5", "HEAD 8", "HEAD 9", "HEAD 10", "HEAD 13"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, OverviewEquivalenceTest, ::testing::ValuesIn(kServers),

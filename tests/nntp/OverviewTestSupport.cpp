@@ -51,7 +51,7 @@ std::vector<HeadLines> FoldedHeads(const std::string& group, const std::string& 
         {{"Subject: " + word1, " plain after a word"}, {"From: w@example.org"}, {}},
         {{"Subject: plain before a word", "\t" + word2}, {"From: x@example.org"}, {}},
         {{"Subject: " + word1 + " " + word2 + " on one line"}, {"From: y@example.org"}, {}},
-        {{"Subject:", "\tfolded after the name"}, {"From: z@example.org"}, {}},
+        {{"Subject: ", "\tfolded after the name"}, {"From: z@example.org"}, {}},
         {{"Subject: two  blanks, no fold"}, {"From: two@example.org"}, {}},
         {{"Subject: " + rawJis + " raw", "\t" + rawJis}, {"From: raw@example.org"}, {}},
         {{"Subject: folded content type"},
