@@ -1,7 +1,11 @@
 #include "store/AddressBook.h"
 
+#include "base/AsciiCase.h"
 #include "store/DbTable.h"
 
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -28,7 +32,149 @@ CDbIndex MailIndex() {
     return index;
 }
 
+// A text as a fixed buffer of size bytes holds it: cut at size - 1 bytes and at a zero byte.
+std::string_view CutAsBuffer(std::string_view text, std::size_t size) {
+    return text.substr(0, std::min(text.find('\0'), size - 1));
+}
+
+// Server names in the order of a sorted tree: letters without regard to case, ties by bytes.
+bool ServerLess(const std::string& a, const std::string& b) {
+    const auto folded = [](char x, char y) {
+        return static_cast<unsigned char>(AsciiLower(x)) <
+               static_cast<unsigned char>(AsciiLower(y));
+    };
+    if (std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), folded))
+        return true;
+    if (std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end(), folded))
+        return false;
+    return a < b;
+}
+
+// The record ref names, with the table open and the cursor on it; false when it is gone.
+bool MoveToRecord(CDbTable& table, const std::string& dbPath, const CAddressRef& ref) {
+    if (ref.m_record < 0 || ref.m_mail.empty())
+        return false;
+    if (!table.Open(kAddressBookLookupName, dbPath) || !table.MoveTo(ref.m_record))
+        return false;
+    std::string mail;
+    table.GetField(AddressBookField::kMail, "", mail);
+    return mail == ref.m_mail;
+}
+
 } // namespace
+
+int ReadAddressBookList(const std::string& dbPath, std::vector<CAddressServer>& servers) {
+    servers.clear();
+    try {
+        CDbTable table;
+        if (!table.Open(kAddressBookLookupName, dbPath))
+            return 0;
+        const int count = table.GetRecordCount();
+        table.MoveTo(0);
+        // Found by name, not by walking the list: the list may hold a server per record.
+        std::unordered_map<std::string, std::size_t> serverAt;
+        std::vector<std::unordered_map<std::string, std::size_t>> addressAt;
+        std::string server;
+        std::string mail;
+        std::string bold;
+        for (int i = 0; i < count; ++i, table.MoveNext()) {
+            table.GetField(AddressBookField::kServer, "", server);
+            if (server.empty())
+                continue;
+            const auto [found, added] = serverAt.try_emplace(server, servers.size());
+            if (added) {
+                servers.push_back(CAddressServer{server, {}});
+                addressAt.emplace_back();
+            }
+            CAddressServer& entry = servers[found->second];
+
+            table.GetField(AddressBookField::kMail, "", mail);
+            const std::string_view shown = CutAsBuffer(mail, kAddressMailBufferSize);
+            const std::size_t comma = shown.rfind(',');
+            if (comma == std::string_view::npos)
+                continue;
+            table.GetField(AddressBookField::kBold, "", bold);
+
+            std::string address(shown.substr(0, comma));
+            auto& byText = addressAt[found->second];
+            const auto [item, isNew] = byText.try_emplace(address, entry.m_addresses.size());
+            if (isNew) {
+                entry.m_addresses.push_back(CAddressItem{std::move(address), {i, mail}, false});
+            } else {
+                entry.m_addresses[item->second].m_ref = CAddressRef{i, mail};
+            }
+            if (!bold.empty())
+                entry.m_addresses[item->second].m_bold = true;
+        }
+        table.Close();
+        std::stable_sort(servers.begin(), servers.end(),
+                         [](const CAddressServer& a, const CAddressServer& b) {
+                             return ServerLess(a.m_server, b.m_server);
+                         });
+        return 1;
+    } catch (...) {
+        servers.clear();
+        return 0;
+    }
+}
+
+int ReadAddressDetails(const std::string& dbPath, const CAddressRef& ref,
+                       CAddressDetails& details) {
+    using namespace AddressBookField;
+    details = CAddressDetails();
+    try {
+        CDbTable table;
+        if (!MoveToRecord(table, dbPath, ref))
+            return 0;
+        table.GetField(kName, "", details.m_name);
+        table.GetField(kFullName, "", details.m_fullName);
+        table.GetField(kPostalCode, "", details.m_postalCode);
+        table.GetField(kAddress, "", details.m_address);
+        table.GetField(kBuilding, "", details.m_building);
+        table.GetField(kPhone, "", details.m_phone);
+        table.GetField(kFax, "", details.m_fax);
+        table.GetField(kMobile, "", details.m_mobile);
+        table.GetField(kHomePage, "", details.m_homePage);
+        const char* const remarks[] = {kRem1, kRem2, kRem3, kRem4, kRem5};
+        for (int i = 0; i < 5; ++i)
+            table.GetField(remarks[i], "", details.m_remarks[i]);
+        std::string bold;
+        table.GetField(kBold, "", bold);
+        details.m_bold = !bold.empty();
+        table.Close();
+        return 1;
+    } catch (...) {
+        details = CAddressDetails();
+        return 0;
+    }
+}
+
+int WriteAddressDetails(const std::string& dbPath, const CAddressRef& ref,
+                        const CAddressDetails& details) {
+    using namespace AddressBookField;
+    try {
+        CDbTable table;
+        if (!MoveToRecord(table, dbPath, ref) || !table.Edit())
+            return 0;
+        table.SetField(kBold, details.m_bold ? "YES" : "");
+        table.SetField(kFullName, details.m_fullName);
+        table.SetField(kPostalCode, details.m_postalCode);
+        table.SetField(kAddress, details.m_address);
+        table.SetField(kBuilding, details.m_building);
+        table.SetField(kPhone, details.m_phone);
+        table.SetField(kFax, details.m_fax);
+        table.SetField(kMobile, details.m_mobile);
+        table.SetField(kHomePage, details.m_homePage);
+        const char* const remarks[] = {kRem1, kRem2, kRem3, kRem4, kRem5};
+        for (int i = 0; i < 5; ++i)
+            table.SetField(remarks[i], details.m_remarks[i]);
+        const int written = table.Update();
+        table.Close();
+        return written;
+    } catch (...) {
+        return 0;
+    }
+}
 
 int AddAddressBookEntry(const std::string& name, const std::string& address,
                         const std::string& server, const std::string& group,
