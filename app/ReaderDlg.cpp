@@ -7,6 +7,7 @@
 #include "base/TempFile.h"
 #include "nntp/HeaderDownload.h"
 #include "nntp/ServerRegDlg.h"
+#include "settings/AddressBookDlg.h"
 #include "store/HeaderStore.h"
 #include "store/ServerConfig.h"
 #include "threads/HeaderThreads.h"
@@ -337,6 +338,7 @@ void CReaderDlg::CreateControls() {
     connect(m_headerTree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current) { OnSelchangedHeaderTree(current); });
     connect(m_partList, &QListWidget::itemSelectionChanged, this, &CReaderDlg::ShowSelectedPart);
+    connect(m_btnAddressBook, &QPushButton::clicked, this, &CReaderDlg::OnAddressBook);
     connect(m_btnBack, &QPushButton::clicked, this, &CReaderDlg::OnBack);
     connect(m_btnForward, &QPushButton::clicked, this, &CReaderDlg::OnForward);
     connect(m_btnHome, &QPushButton::clicked, this, &CReaderDlg::OnHome);
@@ -790,6 +792,11 @@ int CReaderDlg::MessageIdIndexRow(int recordIndex) const {
 
 std::string CReaderDlg::HomePagePath() const {
     return m_baseDir + "/" + kHomePageFile;
+}
+
+void CReaderDlg::OnAddressBook() {
+    CAddressBookDlg dlg(m_mdbPath, this);
+    dlg.exec();
 }
 
 void CReaderDlg::OnBack() {

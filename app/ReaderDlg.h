@@ -193,6 +193,8 @@ protected:
     void OnSelchangedHeaderTree(QTreeWidgetItem* current);
     // Shows the file of the part list's selected entry in the article view.
     void ShowSelectedPart();
+    // Button 1022: the address book window over the main database.
+    void OnAddressBook();
     // The article view's history and home page.
     void OnBack();
     void OnForward();
