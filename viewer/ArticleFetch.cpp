@@ -51,6 +51,10 @@ std::optional<CArticleRecord> FindArticleRecord(CDbTable& table, const std::stri
 
 bool FetchArticleToFile(CNntpSocket& socket, std::FILE* file, const std::string& number) {
     socket.SendCommand("ARTICLE " + number + "\r\n");
+    return ReadArticleToFile(socket, file);
+}
+
+bool ReadArticleToFile(CNntpSocket& socket, std::FILE* file) {
     std::string line;
     if (!socket.ReadLine(line))
         return false;

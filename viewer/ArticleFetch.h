@@ -41,6 +41,9 @@ std::optional<CArticleRecord> FindArticleRecord(CDbTable& table, const std::stri
 // declared) and written to the file with CR LF; any other reply is read to its end and nothing
 // is written. True when the reply was "220 ".
 bool FetchArticleToFile(CNntpSocket& socket, std::FILE* file, const std::string& number);
+// The same for an ARTICLE command sent before: reads its reply into the file. Commands may run
+// ahead of their replies, which come in the order the commands went.
+bool ReadArticleToFile(CNntpSocket& socket, std::FILE* file);
 
 struct CFetchResult {
     // 1 when a conversation came about, whether or not the article arrived; 0 when the
