@@ -11,7 +11,7 @@ class IProgress;
 // if its command had just been sent, so any depth gives what one request at a time gives.
 
 // ARTICLE commands kept in flight: enough to cover a round trip of tens of milliseconds.
-inline constexpr int kArticlePipelineDepth = 64;
+inline constexpr int kArticlePipelineDepth = 256;
 
 inline constexpr char kReadingArticlesStatus[] = "現在記事を読み取り中";
 // "%d 件の記事を読み取れませんでした": the status line after a synchronisation in which articles
