@@ -7,9 +7,11 @@
 #include "base/TempFile.h"
 #include "nntp/HeaderDownload.h"
 #include "nntp/ServerRegDlg.h"
+#include "nntp/Synchronise.h"
 #include "settings/AddressBookDlg.h"
 #include "store/HeaderStore.h"
 #include "store/ServerConfig.h"
+#include "threads/HeaderSearch.h"
 #include "threads/HeaderThreads.h"
 #include "threads/MessageIdIndex.h"
 #include "ui/DialogUnits.h"
@@ -229,6 +231,23 @@ private:
     int m_itemId;
 };
 
+// What the synchronisation does to the window: it selects the item of the article being
+// fetched (the tree's selection handler stays out of the way meanwhile) and shows its messages.
+class CReaderDlg::CSyncView final : public ISyncView {
+public:
+    explicit CSyncView(CReaderDlg& dlg) : m_dlg(dlg) {}
+    void SelectItem(int itemId) override {
+        if (QTreeWidgetItem* item = m_dlg.HeaderItem(itemId))
+            m_dlg.m_headerTree->setCurrentItem(item);
+    }
+    void ShowMessage(const std::string& utf8) override {
+        ::ShowMessage(&m_dlg, QString::fromStdString(utf8), MsgButtons::Ok, MsgIcon::Warning);
+    }
+
+private:
+    CReaderDlg& m_dlg;
+};
+
 CReaderDlg::CReaderDlg(QWidget* parent)
     : QDialog(parent), m_configProgress(std::make_unique<CWindowProgress>(*this)) {
     InitResources();
@@ -333,6 +352,8 @@ void CReaderDlg::CreateControls() {
     connect(m_btnExit, &QPushButton::clicked, this, &CReaderDlg::OnOK);
     connect(m_btnServerReg, &QPushButton::clicked, this, &CReaderDlg::OnServerReg);
     connect(m_btnUpdate, &QPushButton::clicked, this, &CReaderDlg::OnUpdate);
+    connect(m_btnSync, &QPushButton::clicked, this, &CReaderDlg::OnSync);
+    connect(m_btnSearch, &QPushButton::clicked, this, &CReaderDlg::OnHeaderSearch);
     connect(m_serverTree, &QTreeWidget::itemSelectionChanged, this,
             &CReaderDlg::OnSelchangedServerTree);
     connect(m_headerTree, &QTreeWidget::currentItemChanged, this,
@@ -832,8 +853,12 @@ private:
 } // namespace
 
 void CReaderDlg::OnUpdate() {
+    UpdateHeaders();
+}
+
+int CReaderDlg::UpdateHeaders() {
     if (CurrentGroup().empty())
-        return;
+        return 0;
     SetStatusText(QString::fromUtf8("ヘッダー読み取り中"));
     m_headerTree->clearSelection();
     DisableCommands();
@@ -850,10 +875,73 @@ void CReaderDlg::OnUpdate() {
         ClearHeaderTree();
         m_clearingHeaderTree = wasClearing;
     });
-    DownloadHeaders(params, Progress(), view);
+    const int stored = DownloadHeaders(params, Progress(), view);
 
     EnableCommands();
     ResetProgress();
     FillHeaderTree();
     SetStatusText(QString());
+    return stored;
+}
+
+std::vector<std::string> CReaderDlg::MessageIdIndexEntries() const {
+    std::vector<std::string> entries;
+    entries.reserve(static_cast<std::size_t>(MessageIdIndexCount()));
+    for (int row = 0; row < MessageIdIndexCount(); ++row)
+        entries.push_back(MessageIdIndexEntry(row));
+    return entries;
+}
+
+void CReaderDlg::OnSync() {
+    if (CurrentGroup().empty())
+        return;
+    SyncParams params;
+    params.server = CurrentServer();
+    params.group = CurrentGroup();
+    params.baseDir = m_baseDir;
+    // A server that could not be reached has said so once already.
+    if (UpdateHeaders() < 0)
+        return;
+    // The index is of another group now if the user chose one during the update.
+    if (CurrentServer() != params.server || CurrentGroup() != params.group)
+        return;
+
+    DisableCommands();
+    m_clearingHeaderTree = 1;
+    CSyncView view(*this);
+    SynchroniseArticles(params, MessageIdIndexEntries(), Progress(), view);
+    m_clearingHeaderTree = 0;
+    // The status line keeps what the synchronisation left there: empty, or the articles that
+    // could not be fetched.
+    FillHeaderTree();
+    EnableCommands();
+    ResetProgress();
+}
+
+void CReaderDlg::OnHeaderSearch() {
+    CSearchParams params;
+    params.text = ToSjis(m_searchText->text());
+    if (params.text.empty())
+        return;
+    params.groupDir = CurrentGroupDirectory();
+    params.header = m_chkSearchHeader->isChecked();
+    params.body = m_chkSearchBody->isChecked();
+    DisableCommands();
+
+    // The search goes on after the entry of the article shown or found last.
+    const int start = m_messageIdIndex->currentRow() + 1;
+    const CSearchResult found = SearchArticles(MessageIdIndexEntries(), start, params, Progress());
+    ResetProgress();
+    if (found.m_row < 0) {
+        m_messageIdIndex->setCurrentRow(-1);
+        EnableCommands();
+        ShowMessage(this, QString::fromUtf8(kSearchEndMessage));
+        return;
+    }
+    m_messageIdIndex->setCurrentRow(found.m_row);
+    if (QTreeWidgetItem* item = HeaderItem(found.m_itemId))
+        m_headerTree->setCurrentItem(item);
+    EnableCommands();
+    // Pressing the button again finds the next one.
+    m_btnSearch->setFocus();
 }
