@@ -50,6 +50,46 @@ bool ServerLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
+// An address met again under one server is one item, where it was first met: it refers to the
+// last record met and is bold when any of them is. Addresses are sorted only to find the same
+// ones, as a table kept by this program holds each address once per server.
+void MergeSameAddresses(std::vector<CAddressItem>& items) {
+    std::vector<std::size_t> order(items.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return items[a].m_address < items[b].m_address;
+    });
+    std::vector<bool> merged(items.size(), false);
+    bool any = false;
+    for (std::size_t k = 0; k < order.size();) {
+        std::size_t end = k + 1;
+        while (end < order.size() && items[order[end]].m_address == items[order[k]].m_address)
+            ++end;
+        // order[k] is the first met of the run, order[end - 1] the last.
+        CAddressItem& kept = items[order[k]];
+        for (std::size_t j = k + 1; j < end; ++j) {
+            kept.m_bold = kept.m_bold || items[order[j]].m_bold;
+            merged[order[j]] = true;
+            any = true;
+        }
+        if (end - k > 1)
+            kept.m_ref = std::move(items[order[end - 1]].m_ref);
+        k = end;
+    }
+    if (!any)
+        return;
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (merged[i])
+            continue;
+        if (out != i)
+            items[out] = std::move(items[i]);
+        ++out;
+    }
+    items.resize(out);
+}
+
 // The record ref names, with the table open and the cursor on it; false when it is gone.
 bool MoveToRecord(CDbTable& table, const std::string& dbPath, const CAddressRef& ref) {
     if (ref.m_record < 0 || ref.m_mail.empty())
@@ -73,7 +113,6 @@ int ReadAddressBookList(const std::string& dbPath, std::vector<CAddressServer>& 
         table.MoveTo(0);
         // Found by name, not by walking the list: the list may hold a server per record.
         std::unordered_map<std::string, std::size_t> serverAt;
-        std::vector<std::unordered_map<std::string, std::size_t>> addressAt;
         std::string server;
         std::string mail;
         std::string bold;
@@ -82,10 +121,8 @@ int ReadAddressBookList(const std::string& dbPath, std::vector<CAddressServer>& 
             if (server.empty())
                 continue;
             const auto [found, added] = serverAt.try_emplace(server, servers.size());
-            if (added) {
+            if (added)
                 servers.push_back(CAddressServer{server, {}});
-                addressAt.emplace_back();
-            }
             CAddressServer& entry = servers[found->second];
 
             table.GetField(AddressBookField::kMail, "", mail);
@@ -94,19 +131,12 @@ int ReadAddressBookList(const std::string& dbPath, std::vector<CAddressServer>& 
             if (comma == std::string_view::npos)
                 continue;
             table.GetField(AddressBookField::kBold, "", bold);
-
-            std::string address(shown.substr(0, comma));
-            auto& byText = addressAt[found->second];
-            const auto [item, isNew] = byText.try_emplace(address, entry.m_addresses.size());
-            if (isNew) {
-                entry.m_addresses.push_back(CAddressItem{std::move(address), {i, mail}, false});
-            } else {
-                entry.m_addresses[item->second].m_ref = CAddressRef{i, mail};
-            }
-            if (!bold.empty())
-                entry.m_addresses[item->second].m_bold = true;
+            entry.m_addresses.push_back(
+                CAddressItem{std::string(shown.substr(0, comma)), {i, mail}, !bold.empty()});
         }
         table.Close();
+        for (CAddressServer& entry : servers)
+            MergeSameAddresses(entry.m_addresses);
         std::stable_sort(servers.begin(), servers.end(),
                          [](const CAddressServer& a, const CAddressServer& b) {
                              return ServerLess(a.m_server, b.m_server);
