@@ -236,10 +236,7 @@ private:
 class CReaderDlg::CSyncView final : public ISyncView {
 public:
     explicit CSyncView(CReaderDlg& dlg) : m_dlg(dlg) {}
-    void SelectItem(int itemId) override {
-        if (QTreeWidgetItem* item = m_dlg.HeaderItem(itemId))
-            m_dlg.m_headerTree->setCurrentItem(item);
-    }
+    void SelectItem(int itemId) override { m_dlg.SelectHeaderItem(itemId); }
     void ShowMessage(const std::string& utf8) override {
         ::ShowMessage(&m_dlg, QString::fromStdString(utf8), MsgButtons::Ok, MsgIcon::Warning);
     }
@@ -892,6 +889,11 @@ std::vector<std::string> CReaderDlg::MessageIdIndexEntries() const {
     return entries;
 }
 
+void CReaderDlg::SelectHeaderItem(int id) {
+    if (QTreeWidgetItem* item = HeaderItem(id))
+        m_headerTree->setCurrentItem(item);
+}
+
 void CReaderDlg::OnSync() {
     if (CurrentGroup().empty())
         return;
@@ -939,8 +941,7 @@ void CReaderDlg::OnHeaderSearch() {
         return;
     }
     m_messageIdIndex->setCurrentRow(found.m_row);
-    if (QTreeWidgetItem* item = HeaderItem(found.m_itemId))
-        m_headerTree->setCurrentItem(item);
+    SelectHeaderItem(found.m_itemId);
     EnableCommands();
     // Pressing the button again finds the next one.
     m_btnSearch->setFocus();

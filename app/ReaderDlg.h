@@ -219,6 +219,8 @@ private:
     int UpdateHeaders();
     // The message-ID index's entries, in order.
     std::vector<std::string> MessageIdIndexEntries() const;
+    // Makes the header item with this identifier the selected one (nothing when it is gone).
+    void SelectHeaderItem(int id);
     void CreateHtmlView();
     void CreateMenuCommands();
     void ResetServerTree();
