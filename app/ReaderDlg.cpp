@@ -123,6 +123,7 @@ public:
     void SetStatusText(const std::string& utf8) override {
         m_dlg.SetStatusText(QString::fromStdString(utf8));
     }
+    bool StopRequested() const override { return m_dlg.StopRequested(); }
 
 private:
     CReaderDlg& m_dlg;
@@ -145,6 +146,8 @@ public:
         ::PumpMessages();
         m_sincePump.start();
     }
+
+    bool StopRequested() override { return m_dlg.StopRequested(); }
 
     int InsertItem(int parentId, const std::string& label) override {
         auto* item = new QTreeWidgetItem;
@@ -246,7 +249,10 @@ private:
 };
 
 CReaderDlg::CReaderDlg(QWidget* parent)
-    : QDialog(parent), m_configProgress(std::make_unique<CWindowProgress>(*this)) {
+    : QDialog(parent), m_busy(
+                           this, [this] { DisableCommands(); }, [this] { EnableCommands(); },
+                           [this](int result) { QDialog::done(result); }),
+      m_configProgress(std::make_unique<CWindowProgress>(*this)) {
     InitResources();
     setObjectName(QString::number(IDD));
     // A fixed-size window with a caption, a system menu and a minimize box.
@@ -430,6 +436,8 @@ QIcon CReaderDlg::HeaderIcon(int image, int selectedImage) const {
 }
 
 void CReaderDlg::EnableCommands() {
+    if (IsBusy())
+        return;
     const bool group = !m_selPath[2].empty();
     m_btnUpdate->setEnabled(group);
     m_btnSync->setEnabled(group);
@@ -452,6 +460,11 @@ void CReaderDlg::DisableCommands() {
 
 void CReaderDlg::OnOK() {
     accept();
+}
+
+void CReaderDlg::done(int result) {
+    if (!m_busy.DeferClose(result))
+        QDialog::done(result);
 }
 
 void CReaderDlg::CreateMenuCommands() {
@@ -537,14 +550,19 @@ QTreeWidgetItem* CReaderDlg::AddGroupToTree(const std::string& server, const std
     return item;
 }
 
-int CReaderDlg::RunServerRegistration() {
+int CReaderDlg::RunServerRegistration(int& skippedGroups) {
     CServerRegDlg dlg(m_iniPath, m_mdbPath, this);
-    return dlg.exec();
+    const int result = dlg.exec();
+    skippedGroups = dlg.SkippedGroupCount();
+    return result;
 }
 
 void CReaderDlg::OnServerReg() {
-    if (RunServerRegistration() == 1)
-        ResetServerTree();
+    int skipped = 0;
+    if (RunServerRegistration(skipped) != 1)
+        return;
+    ResetServerTree();
+    SetStatusText(skipped > 0 ? QString::fromUtf8(kSkippedGroupsStatus).arg(skipped) : QString());
 }
 
 void CReaderDlg::OnSelchangedServerTree() {
@@ -563,19 +581,21 @@ void CReaderDlg::OnSelchangedServerTree() {
     for (QTreeWidgetItem* p = item; p; p = p->parent())
         chain.push_back(p);
     std::reverse(chain.begin(), chain.end());
-    for (std::size_t i = 0; i < m_selPath.size(); ++i)
-        m_selPath[i] = i < chain.size() ? TreeItemText(chain[i]) : std::string();
 
-    // Entries 2 onwards are the components of one dotted group name.
+    // Items 2 onwards are the components of one dotted group name, taken whole however deep it
+    // goes: a shorter name would be another group.
     std::string group;
-    for (std::size_t i = 2; i < m_selPath.size(); ++i) {
-        if (m_selPath[i].empty())
+    for (std::size_t i = 2; i < chain.size(); ++i) {
+        const std::string part = TreeItemText(chain[i]);
+        if (part.empty())
             continue;
         if (!group.empty())
             group += '.';
-        group += m_selPath[i];
-        m_selPath[i].clear();
+        group += part;
     }
+    m_selPath.fill(std::string());
+    for (std::size_t i = 0; i < 2 && i < chain.size(); ++i)
+        m_selPath[i] = TreeItemText(chain[i]);
     m_selPath[2] = group;
 
     if (!group.empty()) {
@@ -599,15 +619,15 @@ int CReaderDlg::NextHeaderItemId() {
 }
 
 void CReaderDlg::FillHeaderTree() {
-    ClearHeaderTree();
-    m_messageIdIndex->clear();
-    DisableCommands();
+    {
+        const CBusyScope busy = BeginBusy();
+        ClearHeaderTree();
+        m_messageIdIndex->clear();
 
-    CHeaderTreeFill fill(*this);
-    ::FillHeaderTree(CurrentGroupDirectory(), fill);
-    AttachHeaderItems();
-
-    EnableCommands();
+        CHeaderTreeFill fill(*this);
+        ::FillHeaderTree(CurrentGroupDirectory(), fill);
+        AttachHeaderItems();
+    }
     ResetProgress();
 }
 
@@ -686,24 +706,23 @@ void CReaderDlg::OnSelchangedHeaderTree(QTreeWidgetItem* current) {
     if (m_loadingArticle)
         return;
     m_loadingArticle = 1;
-
-    SetHeaderPath(current);
-    const int itemId = HeaderItemId(current);
-    const std::string label = TreeItemText(current);
-    const std::size_t blank = label.find(' ');
-    if (blank != std::string::npos) {
-        CArticleView view(*this, itemId);
-        const CArticleReadResult read =
-            ReadArticle(m_baseDir, CurrentServer(), CurrentGroup(), label.substr(0, blank), view);
-        // A later search goes on from the record of the article shown.
-        const int row = MessageIdIndexRow(read.m_recordIndex);
-        if (row >= 0)
-            m_messageIdIndex->setCurrentRow(row);
+    {
+        const CBusyScope busy = BeginBusy();
+        SetHeaderPath(current);
+        const int itemId = HeaderItemId(current);
+        const std::string label = TreeItemText(current);
+        const std::size_t blank = label.find(' ');
+        if (blank != std::string::npos) {
+            CArticleView view(*this, itemId);
+            // The server and group are taken as copies: the fetch waits for the server.
+            const CArticleReadResult read = ReadArticle(m_baseDir, CurrentServer(), CurrentGroup(),
+                                                        label.substr(0, blank), view);
+            // A later search goes on from the record of the article shown.
+            const int row = MessageIdIndexRow(read.m_recordIndex);
+            if (row >= 0)
+                m_messageIdIndex->setCurrentRow(row);
+        }
     }
-
-    // A long operation that let this selection through keeps its commands off until it ends.
-    if (m_btnExit->isEnabled())
-        EnableCommands();
     m_loadingArticle = 0;
 }
 
@@ -856,9 +875,9 @@ void CReaderDlg::OnUpdate() {
 int CReaderDlg::UpdateHeaders() {
     if (CurrentGroup().empty())
         return 0;
+    const CBusyScope busy = BeginBusy();
     SetStatusText(QString::fromUtf8("ヘッダー読み取り中"));
     m_headerTree->clearSelection();
-    DisableCommands();
 
     HeaderDownloadParams params;
     params.server = CurrentServer();
@@ -874,9 +893,10 @@ int CReaderDlg::UpdateHeaders() {
     });
     const int stored = DownloadHeaders(params, Progress(), view);
 
-    EnableCommands();
     ResetProgress();
-    FillHeaderTree();
+    // The window is about to close: a fill would only hold it up.
+    if (!StopRequested())
+        FillHeaderTree();
     SetStatusText(QString());
     return stored;
 }
@@ -897,27 +917,25 @@ void CReaderDlg::SelectHeaderItem(int id) {
 void CReaderDlg::OnSync() {
     if (CurrentGroup().empty())
         return;
+    // One busy state from the update to the refilled tree.
+    const CBusyScope busy = BeginBusy();
     SyncParams params;
     params.server = CurrentServer();
     params.group = CurrentGroup();
     params.baseDir = m_baseDir;
     // A server that could not be reached has said so once already.
-    if (UpdateHeaders() < 0)
-        return;
-    // The index is of another group now if the user chose one during the update.
-    if (CurrentServer() != params.server || CurrentGroup() != params.group)
+    if (UpdateHeaders() < 0 || StopRequested())
         return;
 
-    DisableCommands();
     m_clearingHeaderTree = 1;
     CSyncView view(*this);
     SynchroniseArticles(params, MessageIdIndexEntries(), Progress(), view);
     m_clearingHeaderTree = 0;
-    // The status line keeps what the synchronisation left there: empty, or the articles that
-    // could not be fetched.
-    FillHeaderTree();
-    EnableCommands();
     ResetProgress();
+    // The status line keeps what the synchronisation left there: empty, or the articles that
+    // could not be fetched. A window about to close needs no tree.
+    if (!StopRequested())
+        FillHeaderTree();
 }
 
 void CReaderDlg::OnHeaderSearch() {
@@ -928,21 +946,24 @@ void CReaderDlg::OnHeaderSearch() {
     params.groupDir = CurrentGroupDirectory();
     params.header = m_chkSearchHeader->isChecked();
     params.body = m_chkSearchBody->isChecked();
-    DisableCommands();
-
-    // The search goes on after the entry of the article shown or found last.
-    const int start = m_messageIdIndex->currentRow() + 1;
-    const CSearchResult found = SearchArticles(MessageIdIndexEntries(), start, params, Progress());
-    ResetProgress();
-    if (found.m_row < 0) {
-        m_messageIdIndex->setCurrentRow(-1);
-        EnableCommands();
-        ShowMessage(this, QString::fromUtf8(kSearchEndMessage));
-        return;
+    CSearchResult found;
+    {
+        const CBusyScope busy = BeginBusy();
+        // The search goes on after the entry of the article shown or found last.
+        const int start = m_messageIdIndex->currentRow() + 1;
+        found = SearchArticles(MessageIdIndexEntries(), start, params, Progress());
+        ResetProgress();
+        if (StopRequested())
+            return;
+        if (found.m_row < 0) {
+            m_messageIdIndex->setCurrentRow(-1);
+            ShowMessage(this, QString::fromUtf8(kSearchEndMessage));
+            return;
+        }
+        m_messageIdIndex->setCurrentRow(found.m_row);
+        // Shows the article, as a selection by the user would.
+        SelectHeaderItem(found.m_itemId);
     }
-    m_messageIdIndex->setCurrentRow(found.m_row);
-    SelectHeaderItem(found.m_itemId);
-    EnableCommands();
-    // Pressing the button again finds the next one.
+    // Once the commands are on again: pressing the button again finds the next one.
     m_btnSearch->setFocus();
 }

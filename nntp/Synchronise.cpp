@@ -125,6 +125,9 @@ int FetchArticles(CNntpSocket& socket, const std::vector<Wanted>& wanted, int de
     for (std::size_t k = 0; k < wanted.size(); ++k) {
         progress.SetProgressPos(wanted[k].row);
         progress.PumpMessages();
+        // Commands already sent are answered into nothing: the conversation ends with QUIT.
+        if (progress.StopRequested())
+            break;
         if (nextToSend - k < refillBelow) {
             const std::size_t until = std::min(wanted.size(), k + static_cast<std::size_t>(depth));
             commands.clear();

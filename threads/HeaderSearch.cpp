@@ -54,6 +54,8 @@ CSearchResult SearchArticles(const std::vector<std::string>& entries, int startR
     for (int row = startRow < 0 ? 0 : startRow; row < count; ++row) {
         progress.SetProgressPos(row);
         progress.PumpMessages();
+        if (progress.StopRequested())
+            break;
         const std::optional<CIndexEntry> entry = ParseIndexEntry(entries[row]);
         if (!entry)
             continue;

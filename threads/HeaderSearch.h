@@ -37,7 +37,8 @@ struct CSearchResult {
 // Looks through the index entries ("%d %s ,%d") from startRow to the last for the first article
 // whose gathered text holds the search text and which has a tree item (an entry whose item is 0
 // is passed over). The progress bar runs over the entries; the window is kept alive once per
-// entry. An empty search text finds nothing and touches nothing.
+// entry. An empty search text finds nothing and touches nothing. A stop request ends the search
+// as if past the last entry.
 CSearchResult SearchArticles(const std::vector<std::string>& entries, int startRow,
                              const CSearchParams& params, IProgress& progress);
 
