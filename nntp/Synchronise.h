@@ -48,9 +48,8 @@ struct SyncResult {
 // with an empty NUM, already cached (a non-empty cache file) or naming a cache file met before
 // are passed over and cost no traffic; with nothing left to fetch no connection is made.
 // Connection and greeting failures are shown through view. A stop request ends the fetching
-// before the next article (what is cached stays) and the conversation properly. Sets the
-// status line to
-// kReadingArticlesStatus, runs the progress bar over the entries, and ends with the position at
-// 0 and the status line empty, or ArticlesNotFetchedStatus when articles failed.
+// before the next article (what is cached stays) and the conversation properly. Sets the status
+// line to kReadingArticlesStatus, runs the progress bar over the entries, and ends with the
+// position at 0 and the status line empty, or ArticlesNotFetchedStatus when articles failed.
 SyncResult SynchroniseArticles(const SyncParams& params, const std::vector<std::string>& entries,
                                IProgress& progress, ISyncView& view);
