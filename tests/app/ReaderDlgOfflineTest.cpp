@@ -9,6 +9,7 @@
 #include "store/AddressBook.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
+#include "ui/PumpMessages.h"
 #include "ui/ScriptedUi.h"
 #include "ui/TreeItems.h"
 
@@ -28,6 +29,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -92,14 +94,20 @@ NntpScript UpdateScript() {
 }
 
 // The synchronisation's connection: ARTICLE n answered for the numbers given, 423 otherwise.
-NntpScript ArticleScript(std::vector<int> served) {
+// With waiting, the reply to ARTICLE 2 comes pauseMs after waiting was set.
+NntpScript ArticleScript(std::vector<int> served, std::atomic<bool>* waiting = nullptr,
+                         int pauseMs = 0) {
     return NntpScript()
         .Send("200 ready\r\n")
         .Reply("211 3 1 3 local.test\r\n")
-        .OnCommand([served](NntpServerConnection& c, const std::string& line) {
+        .OnCommand([served, waiting, pauseMs](NntpServerConnection& c, const std::string& line) {
             if (!line.starts_with("ARTICLE "))
                 return;
             const int n = std::atoi(line.c_str() + 8);
+            if (n == 2 && waiting) {
+                *waiting = true;
+                c.Pause(pauseMs);
+            }
             const bool known = std::find(served.begin(), served.end(), n) != served.end();
             c.Send(known ? ArticleReply(n) : "423 no such article\r\n");
         });
@@ -117,6 +125,8 @@ private slots:
     void addressBookOpensOverTheMainDatabase();
     void syncFetchesEveryUncachedArticle();
     void syncAfterAFailedUpdateSaysSoOnce();
+    void syncHoldsTheWindowAndStopsAtAClose();
+    void searchHoldsTheWindow();
     void searchGoesOnAndWrapsAround();
     void searchStartsAfterTheShownArticle();
     void searchScope_data();
@@ -164,6 +174,7 @@ void ReaderDlgOfflineTest::cleanup() {
     fs::current_path(m_oldDir);
     m_root.reset();
     SetDefaultNntpPort(119);
+    SetNntpPumpHook({});
 }
 
 void ReaderDlgOfflineTest::Open(const std::vector<HeaderRow>& rows,
@@ -298,6 +309,74 @@ void ReaderDlgOfflineTest::syncAfterAFailedUpdateSaysSoOnce() {
                  " 接続エラーが発生しました '接続を試みましたが、リジェクトされました。' ")}));
     QCOMPARE(Control<QLabel>(1032)->text(), QString());
     QVERIFY(Control<QWidget>(1012)->isEnabled());
+}
+
+void ReaderDlgOfflineTest::syncHoldsTheWindowAndStopsAtAClose() {
+    Open();
+    std::atomic<bool> waiting{false};
+    ScriptedNntpServer server(UpdateScript());
+    server.AddConnection(ArticleScript({1, 2, 3}, &waiting, 400));
+    SetDefaultNntpPort(server.Port());
+    // As the program does: the connection's waits keep the window alive.
+    SetNntpPumpHook(&PumpMessages);
+
+    bool busy = false;
+    bool syncEnabled = true;
+    QString selectedMeanwhile;
+    bool visibleAfterClose = false;
+    QTimer probe;
+    probe.setInterval(5);
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (!waiting)
+            return;
+        probe.stop();
+        busy = m_dlg->IsBusy();
+        syncEnabled = Control<QWidget>(1012)->isEnabled();
+        // The user's click on another article is held back.
+        QTreeWidgetItem* third = Header("3");
+        if (third) {
+            HeaderTree()->scrollToItem(third);
+            QTest::mouseClick(HeaderTree()->viewport(), Qt::LeftButton, {},
+                              HeaderTree()->visualItemRect(third).center());
+        }
+        selectedMeanwhile =
+            HeaderTree()->currentItem() ? HeaderTree()->currentItem()->text(0) : QString();
+        m_dlg->close();
+        visibleAfterClose = m_dlg->isVisible();
+    });
+    probe.start();
+    QTest::mouseClick(Control<QPushButton>(1012), Qt::LeftButton);
+    SetNntpPumpHook({});
+    QVERIFY(server.WaitForClosedConnections(2));
+
+    QVERIFY(busy);
+    QVERIFY(!syncEnabled);
+    QCOMPARE(selectedMeanwhile, QStringLiteral("2 article 2"));
+    // The article being fetched came in whole; nothing after it was waited for, and the
+    // window closed once the synchronisation had ended.
+    QVERIFY(visibleAfterClose);
+    QVERIFY(!m_dlg->isVisible());
+    QCOMPARE(ReadWholeFile(CacheFilePath(GroupDir(), "<1@x>")), CacheBytes(1));
+    QCOMPARE(ReadWholeFile(CacheFilePath(GroupDir(), "<2@x>")), CacheBytes(2));
+    QVERIFY(!fs::exists(CacheFilePath(GroupDir(), "<3@x>")));
+    QVERIFY(server.Received(1).ends_with("QUIT\r\nEXIT\r\n"));
+    QVERIFY(Messages().empty());
+}
+
+void ReaderDlgOfflineTest::searchHoldsTheWindow() {
+    Open({{"1", "<1@x>", "one"}, {"2", "<2@x>", "two"}},
+         {{"<1@x>", "Subject: one\r\n\r\nx\r\n"}, {"<2@x>", "Subject: two\r\n\r\nx\r\n"}});
+    bool busy = false;
+    bool searchEnabled = true;
+    QTimer::singleShot(0, this, [&] {
+        busy = m_dlg->IsBusy();
+        searchEnabled = Control<QWidget>(1019)->isEnabled();
+    });
+    QCOMPARE(Search(QStringLiteral("two")), QStringLiteral("2 two"));
+    QVERIFY(busy);
+    QVERIFY(!searchEnabled);
+    QVERIFY(!m_dlg->IsBusy());
+    QVERIFY(Control<QWidget>(1019)->isEnabled());
 }
 
 void ReaderDlgOfflineTest::searchGoesOnAndWrapsAround() {

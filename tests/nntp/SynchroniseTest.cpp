@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <ostream>
@@ -43,7 +44,13 @@ public:
     void SetStatusText(const std::string& utf8) override { calls.push_back("status:" + utf8); }
     void SelectItem(int itemId) override { calls.push_back("select:" + std::to_string(itemId)); }
     void ShowMessage(const std::string& utf8) override { calls.push_back("message:" + utf8); }
+    // A stop is asked for from this pump on (0: never).
+    bool StopRequested() const override {
+        return stopAtPump > 0 &&
+               std::count(calls.begin(), calls.end(), std::string("pump")) >= stopAtPump;
+    }
     std::vector<std::string> calls;
+    long stopAtPump = 0;
 };
 
 // The index the header tree fill makes of the group's table, with item identifiers 1, 2, ...
@@ -420,6 +427,33 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"PostingNotAllowed", false, "201 read only\r\n",
                     " 接続エラーが発生しました '201' "}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A stop asked for while article 1 was fetched ends the fetching before article 2; the
+// conversation still ends with QUIT.
+TEST(SyncRuns, StopRequestEndsBeforeTheNextArticle) {
+    NntpSettingsGuard guard;
+    ScriptedNntpServer server(SyncScript(kThreeServed));
+    SetDefaultNntpPort(server.Port());
+    TestDir base;
+    const std::string groupDir = GroupDirectory(base.Path(), kServer, kGroup);
+    ASSERT_TRUE(CreateGroupDirectory(base.Path(), kServer, kGroup));
+    ASSERT_TRUE(WriteHeaderRecords(groupDir, kThree));
+    IndexSink index;
+    FillHeaderTree(groupDir, index);
+    SyncRecorder recorder;
+    recorder.stopAtPump = 2;
+    const SyncResult result =
+        SynchroniseArticles({kServer, kGroup, base.Path(), 1}, index.entries, recorder, recorder);
+    EXPECT_EQ(result.m_fetched, 1);
+    ASSERT_TRUE(server.WaitForClosedConnections(1));
+    EXPECT_EQ(server.Received(0), "GROUP local.test\r\nARTICLE 1\r\n" + kEnd);
+    EXPECT_EQ(CacheFiles(groupDir),
+              (std::map<std::string, std::string>{{"1@x.ntx", SimpleCache(1)}}));
+    EXPECT_EQ(recorder.calls,
+              (std::vector<std::string>{"status:現在記事を読み取り中", "range:0-3", "pos:0", "pump",
+                                        "select:1", "pos:1", "pump", "pos:0",
+                                        "status:" + ArticlesNotFetchedStatus(2)}));
+}
 
 TEST(SyncStatus, NotFetchedText) {
     EXPECT_EQ(ArticlesNotFetchedStatus(12), "12 件の記事を読み取れませんでした");

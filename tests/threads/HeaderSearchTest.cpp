@@ -22,8 +22,14 @@ public:
         calls.push_back("range:" + std::to_string(low) + "-" + std::to_string(high));
     }
     void SetProgressPos(int pos) override { calls.push_back("pos:" + std::to_string(pos)); }
-    void PumpMessages() override { calls.push_back("pump"); }
+    void PumpMessages() override {
+        calls.push_back("pump");
+        ++pumps;
+    }
+    bool StopRequested() const override { return stopAtPump > 0 && pumps >= stopAtPump; }
     std::vector<std::string> calls;
+    int pumps = 0;
+    int stopAtPump = 0; // a stop is asked for from this pump on (0: never)
 };
 
 // ---- what one article offers the search ----
@@ -225,6 +231,13 @@ TEST(SearchProgress, RunsOverTheEntriesExamined) {
     Recorder empty;
     EXPECT_EQ(SearchArticles(entries, 0, {dir.Path(), ""}, empty).m_row, -1);
     EXPECT_TRUE(empty.calls.empty());
+
+    // Asked to stop at the second entry: the match after it is never reached.
+    Recorder stopping;
+    stopping.stopAtPump = 2;
+    EXPECT_EQ(SearchArticles(entries, 0, {dir.Path(), "hit"}, stopping).m_row, -1);
+    EXPECT_EQ(stopping.calls,
+              (std::vector<std::string>{"range:0-4", "pos:0", "pump", "pos:1", "pump"}));
 }
 
 } // namespace
