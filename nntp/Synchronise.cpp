@@ -4,24 +4,20 @@
 #include "base/SplitString.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
+#include "store/CacheFile.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 #include "threads/MessageIdIndex.h"
 #include "viewer/ArticleFetch.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <optional>
-#include <system_error>
 #include <unordered_set>
 
 namespace {
 
 // NUM is read as a buffer of this size holds it.
 constexpr std::size_t kNumBufferSize = 256;
-// Cache files are written in large pieces: articles run to megabytes.
-constexpr std::size_t kCacheWriteBuffer = 64 * 1024;
 
 // One article to fetch.
 struct Wanted {
@@ -81,28 +77,22 @@ std::vector<Wanted> PlanFetches(const std::vector<std::string>& entries,
     return wanted;
 }
 
-void RemoveFile(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
-}
-
-// Takes the reply to the ARTICLE command sent for an article into its cache file. True when the
-// article is cached now.
-bool ReceiveArticle(CNntpSocket& socket, const std::string& cachePath) {
-    std::FILE* file = std::fopen(cachePath.c_str(), "wb");
-    if (!file) {
+// Takes the reply to the ARTICLE command sent for an article into its cache file, which holds
+// the article afterwards only when it came whole (cached tells).
+ArticleReply ReceiveArticle(CNntpSocket& socket, const std::string& cachePath, bool& cached) {
+    cached = false;
+    CCacheFile cache(cachePath);
+    if (!cache.Open()) {
         // The reply still has to be taken, or it would be read as the next one.
         std::string line;
         while (socket.ReadLine(line)) {
         }
-        return false;
+        return socket.LastReplyWhole() ? ArticleReply::Refused : ArticleReply::Cut;
     }
-    std::setvbuf(file, nullptr, _IOFBF, kCacheWriteBuffer);
-    ReadArticleToFile(socket, file);
-    const bool written = !std::ferror(file);
-    if (std::fclose(file) != 0 || !written)
-        RemoveFile(cachePath);
-    return IsArticleCached(cachePath);
+    const ArticleReply reply = ReadArticleToFile(socket, cache.File());
+    if (reply == ArticleReply::Whole)
+        cached = cache.Commit();
+    return reply;
 }
 
 void AppendArticleCommand(std::string& commands, const std::string& number) {
@@ -112,9 +102,10 @@ void AppendArticleCommand(std::string& commands, const std::string& number) {
 }
 
 // Fetches the wanted articles over the connection, whose group is selected. Returns how many
-// are cached now.
+// are cached now; cut tells whether a reply was cut short, which ends the run with the
+// connection.
 int FetchArticles(CNntpSocket& socket, const std::vector<Wanted>& wanted, int depth,
-                  IProgress& progress, ISyncView& view) {
+                  IProgress& progress, ISyncView& view, bool& cut) {
     depth = std::max(1, depth);
     // Commands are sent in runs, topping up once a quarter of the window has been answered;
     // with a depth of 1 each command goes when the reply before it has been taken.
@@ -136,8 +127,14 @@ int FetchArticles(CNntpSocket& socket, const std::vector<Wanted>& wanted, int de
             socket.SendCommand(commands);
         }
         view.SelectItem(wanted[k].itemId);
-        if (ReceiveArticle(socket, wanted[k].cachePath))
+        bool cached = false;
+        const ArticleReply reply = ReceiveArticle(socket, wanted[k].cachePath, cached);
+        if (cached)
             ++fetched;
+        if (reply == ArticleReply::Cut) {
+            cut = true;
+            break;
+        }
     }
     return fetched;
 }
@@ -164,16 +161,22 @@ SyncResult RunSync(const SyncParams& params, const std::vector<std::string>& ent
         view.ShowMessage(ConnectionErrorMessage(code));
         socket.Cleanup();
         return result;
+    case NntpStart::Cut:
+        view.ShowMessage(ReplyFailureMessage(socket));
+        socket.Cleanup();
+        return result;
     }
     socket.SendCommand("GROUP " + params.group + "\r\n");
     std::string reply;
-    socket.ReadResponse(reply);
+    bool cut = socket.ReadResponse(reply) <= 0;
     std::vector<std::string> fields;
     SplitString(reply, fields, kGroupReplyFields, ' ');
-    if (fields[0] == "211") {
-        result.m_fetched = FetchArticles(socket, wanted, params.pipelineDepth, progress, view);
+    if (!cut && fields[0] == "211") {
+        result.m_fetched = FetchArticles(socket, wanted, params.pipelineDepth, progress, view, cut);
         result.m_failed -= result.m_fetched;
     }
+    if (cut)
+        result.m_cutReason = ReplyFailureText(socket);
     EndConversation(socket);
     socket.Cleanup();
     return result;
@@ -197,6 +200,11 @@ SyncResult SynchroniseArticles(const SyncParams& params, const std::vector<std::
         result = SyncResult{};
     }
     progress.SetProgressPos(0);
-    progress.SetStatusText(result.m_failed > 0 ? ArticlesNotFetchedStatus(result.m_failed) : "");
+    std::string status;
+    if (result.m_failed > 0)
+        status = ArticlesNotFetchedStatus(result.m_failed);
+    if (!result.m_cutReason.empty())
+        status += " : " + result.m_cutReason;
+    progress.SetStatusText(status);
     return result;
 }

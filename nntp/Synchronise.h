@@ -39,6 +39,9 @@ struct SyncParams {
 struct SyncResult {
     int m_fetched = 0; // articles cached by this run
     int m_failed = 0;  // articles wanted but not cached: refused, cut short or not written
+    // Why the connection died, when a reply was cut short (ReplyFailureText); the articles after
+    // it were not fetched.
+    std::string m_cutReason;
 };
 
 // Fetches the uncached articles of the index entries ("%d %s ,%d", as the header tree fill made
@@ -50,6 +53,9 @@ struct SyncResult {
 // Connection and greeting failures are shown through view. A stop request ends the fetching
 // before the next article (what is cached stays) and the conversation properly. Sets the status
 // line to kReadingArticlesStatus, runs the progress bar over the entries, and ends with the
-// position at 0 and the status line empty, or ArticlesNotFetchedStatus when articles failed.
+// position at 0 and the status line empty, or ArticlesNotFetchedStatus when articles failed,
+// followed by " : " and the reason when a reply was cut short. An article is cached only when
+// its reply came whole (written under a temporary name, then renamed); the first cut reply ends
+// the fetching, as the connection is dead.
 SyncResult SynchroniseArticles(const SyncParams& params, const std::vector<std::string>& entries,
                                IProgress& progress, ISyncView& view);

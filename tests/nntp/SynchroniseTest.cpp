@@ -455,6 +455,71 @@ TEST(SyncRuns, StopRequestEndsBeforeTheNextArticle) {
                                         "status:" + ArticlesNotFetchedStatus(2)}));
 }
 
+// The server goes away in the middle of article 2: article 1 stays cached, nothing of article 2
+// is (no cache file, no temporary file), and nothing more is asked for.
+TEST(SyncRuns, CutArticleIsNotCachedAndEndsTheRun) {
+    for (int depth : kDepths) {
+        SCOPED_TRACE("depth " + std::to_string(depth));
+        NntpSettingsGuard guard;
+        const std::string cutShort = "220 2 <2@x> article\r\nSubject: article 2\r\n\r\nbo";
+        ScriptedNntpServer server(NntpScript().Send(kGreeting).Reply(kGroupOk).OnCommand(
+            [&](NntpServerConnection& c, const std::string& line) {
+                if (line == "ARTICLE 1\r\n") {
+                    c.Send(Simple(1));
+                } else if (line == "ARTICLE 2\r\n") {
+                    c.Send(cutShort);
+                    c.Close();
+                }
+            }));
+        SetDefaultNntpPort(server.Port());
+        TestDir base;
+        const std::string groupDir = GroupDirectory(base.Path(), kServer, kGroup);
+        ASSERT_TRUE(CreateGroupDirectory(base.Path(), kServer, kGroup));
+        ASSERT_TRUE(WriteHeaderRecords(groupDir, kThree));
+        IndexSink index;
+        FillHeaderTree(groupDir, index);
+        SyncRecorder recorder;
+        const SyncResult result = SynchroniseArticles({kServer, kGroup, base.Path(), depth},
+                                                      index.entries, recorder, recorder);
+        EXPECT_EQ(result.m_fetched, 1);
+        EXPECT_EQ(result.m_failed, 2);
+        EXPECT_EQ(result.m_cutReason, "サーバーが接続を切りました。");
+        ASSERT_TRUE(server.WaitForClosedConnections(1));
+        EXPECT_TRUE(
+            server.Received(0).starts_with("GROUP local.test\r\nARTICLE 1\r\nARTICLE 2\r\n"));
+        EXPECT_EQ(CacheFiles(groupDir),
+                  (std::map<std::string, std::string>{{"1@x.ntx", SimpleCache(1)}}));
+        EXPECT_EQ(recorder.calls.back(),
+                  "status:" + ArticlesNotFetchedStatus(2) + " : サーバーが接続を切りました。");
+        // Only articles 1 and 2 were taken in hand.
+        EXPECT_EQ(std::count(recorder.calls.begin(), recorder.calls.end(), "select:3"), 0);
+        EXPECT_TRUE(std::find(recorder.calls.begin(), recorder.calls.end(), "select:2") !=
+                    recorder.calls.end());
+    }
+}
+
+TEST(SyncRuns, GreetingCutShowsWhy) {
+    NntpSettingsGuard guard;
+    ScriptedNntpServer server(NntpScript().Send("200 rea").Close());
+    SetDefaultNntpPort(server.Port());
+    TestDir base;
+    const std::string groupDir = GroupDirectory(base.Path(), kServer, kGroup);
+    ASSERT_TRUE(CreateGroupDirectory(base.Path(), kServer, kGroup));
+    ASSERT_TRUE(WriteHeaderRecords(groupDir, kThree));
+    IndexSink index;
+    FillHeaderTree(groupDir, index);
+    SyncRecorder recorder;
+    const SyncResult result =
+        SynchroniseArticles({kServer, kGroup, base.Path()}, index.entries, recorder, recorder);
+    EXPECT_EQ(result.m_fetched, 0);
+    EXPECT_EQ(result.m_failed, 3);
+    EXPECT_EQ(recorder.calls,
+              (std::vector<std::string>{
+                  "status:現在記事を読み取り中", "range:0-3",
+                  "message: 接続エラーが発生しました 'サーバーが接続を切りました。' ", "pos:0",
+                  "status:" + ArticlesNotFetchedStatus(3)}));
+}
+
 TEST(SyncStatus, NotFetchedText) {
     EXPECT_EQ(ArticlesNotFetchedStatus(12), "12 件の記事を読み取れませんでした");
 }
