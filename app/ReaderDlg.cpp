@@ -923,16 +923,25 @@ namespace {
 // tree before it connects.
 class CDownloadView final : public IHeaderDownloadView {
 public:
-    CDownloadView(QWidget* window, std::function<void()> clearTree)
-        : m_window(window), m_clearTree(std::move(clearTree)) {}
+    CDownloadView(QWidget* window, std::function<void()> clearTree, std::function<void()> fillTree)
+        : m_window(window), m_clearTree(std::move(clearTree)), m_fillTree(std::move(fillTree)) {}
     void ClearHeaderTree() override { m_clearTree(); }
     void ShowMessage(const std::string& utf8) override {
         ::ShowMessage(m_window, QString::fromStdString(utf8), MsgButtons::Ok, MsgIcon::Warning);
     }
+    // The records are whole but for Content-Type, which the tree does not show: the user sees
+    // the tree while the types come.
+    void HeadersStored() override {
+        m_fillTree();
+        m_filled = true;
+    }
+    bool Filled() const { return m_filled; }
 
 private:
     QWidget* m_window;
     std::function<void()> m_clearTree;
+    std::function<void()> m_fillTree;
+    bool m_filled = false;
 };
 
 } // namespace
@@ -956,17 +965,21 @@ int CReaderDlg::UpdateHeaders() {
     params.latestOnly = m_chkLatestOnly->isChecked();
     // The overview where the server has one: many times faster than HEAD for every article.
     params.useOverview = true;
-    CDownloadView view(this, [this] {
-        const int wasClearing = m_clearingHeaderTree;
-        m_clearingHeaderTree = 1;
-        ClearHeaderTree();
-        m_clearingHeaderTree = wasClearing;
-    });
+    CDownloadView view(
+        this,
+        [this] {
+            const int wasClearing = m_clearingHeaderTree;
+            m_clearingHeaderTree = 1;
+            ClearHeaderTree();
+            m_clearingHeaderTree = wasClearing;
+        },
+        [this] { FillHeaderTree(); });
     const int stored = DownloadHeaders(params, Progress(), view);
 
     ResetProgress();
-    // The window is about to close: a fill would only hold it up.
-    if (!StopRequested())
+    // The window is about to close: a fill would only hold it up. A tree filled once every
+    // record was stored shows what a fill would show now.
+    if (!StopRequested() && !view.Filled())
         FillHeaderTree();
     SetStatusText(QString());
     return stored;

@@ -5,6 +5,7 @@
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <optional>
@@ -54,6 +55,15 @@ public:
         if (added)
             m_firstByMesid.emplace(fields.messageId, m_records++);
         return true;
+    }
+
+    // Sets MEDIA of the record of this Message-ID. False when there is none or it was refused.
+    bool StoreType(const std::string& messageId, const std::string& contentType) {
+        if (!m_open)
+            return false;
+        const auto found = m_firstByMesid.find(messageId);
+        return found != m_firstByMesid.end() && m_table.MoveTo(found->second) && m_table.Edit() &&
+               m_table.SetField("MEDIA", contentType) && m_table.Update();
     }
 
     // Makes what was stored since the last commit durable. False when it was lost: the table
@@ -212,8 +222,45 @@ public:
         }
         m_stored += stored;
         m_failed = failed;
-        if (lastHeader)
-            WriteLastHeader(m_groupDir, *lastHeader);
+        if (lastHeader) {
+            if (m_deferLastHeader)
+                m_lastWhole = *lastHeader;
+            else
+                WriteLastHeader(m_groupDir, *lastHeader);
+        }
+    }
+
+    // While deferred, Write keeps "LASTHEADER" to itself (LastWhole) instead of writing it: the
+    // records still wait for their Content-Type.
+    void DeferLastHeader(bool defer) { m_deferLastHeader = defer; }
+    std::optional<int> LastWhole() const { return m_lastWhole; }
+
+    // Content-Type of a record stored before, as HEAD gave it for article number. Written by
+    // WriteTypes in one transaction.
+    void AddType(int number, std::string messageId, std::string contentType) {
+        if (m_types.empty())
+            m_oldest = HeaderClock::now();
+        m_types.push_back({number, std::move(messageId), std::move(contentType)});
+    }
+    std::size_t TypesWaiting() const { return m_types.size(); }
+    // Writes the waiting types; then "LASTHEADER" = upTo, kept at or below LastWhole and below
+    // any record that could not be written.
+    void WriteTypes(int upTo) {
+        bool failed = m_failed;
+        if (!m_types.empty()) {
+            if (m_headers.Begin()) {
+                for (const Type& type : m_types)
+                    failed = !m_headers.StoreType(type.messageId, type.contentType) || failed;
+            } else {
+                failed = true;
+            }
+            m_types.clear();
+            if (!m_headers.Commit())
+                failed = true;
+        }
+        m_failed = failed;
+        if (!failed && m_lastWhole)
+            WriteLastHeader(m_groupDir, std::min(upTo, *m_lastWhole));
     }
 
     // Headers stored and committed so far.
@@ -228,8 +275,17 @@ private:
     CHeaderWriter m_headers;
     CPosterBook m_posters;
     std::string m_groupDir;
+    struct Type {
+        int number;
+        std::string messageId;
+        std::string contentType;
+    };
+
     std::vector<Received> m_received;
+    std::vector<Type> m_types;
     HeaderClock::time_point m_oldest;
+    bool m_deferLastHeader = false;
+    std::optional<int> m_lastWhole;
     int m_stored = 0;
     bool m_failed = false; // a header could not be stored: "LASTHEADER" stays where it is
 };

@@ -28,6 +28,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+bool g_overviewAllowed = true;
+
 // A number as the C library reads one ("3\r\n" is 3, no digits is 0), kept within an int.
 int ToInt(const std::string& text) {
     const long long number = std::strtoll(text.c_str(), nullptr, 10);
@@ -271,9 +273,9 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
         }
         progress.SetProgressRange(first, last);
         WriteHeaderCounters(groupDir, last, first);
-        stored = overview
-                     ? FetchOverview(socket, params, groupDir, format, first, last, progress, cut)
-                     : FetchHeaders(socket, params, groupDir, first, last, progress, cut);
+        stored = overview ? FetchOverview(socket, params, groupDir, format, first, last, progress,
+                                          view, cut)
+                          : FetchHeaders(socket, params, groupDir, first, last, progress, cut);
     }
     EndConversation(socket);
     socket.Cleanup();
@@ -284,6 +286,10 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
 }
 
 } // namespace
+
+void AllowHeaderOverview(bool allowed) {
+    g_overviewAllowed = allowed;
+}
 
 std::string ReadingHeaderStatus(int n, int last) {
     char numbers[40];

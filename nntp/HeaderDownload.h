@@ -98,6 +98,10 @@ public:
     virtual void ClearHeaderTree() {}
     // A message box (OK button) with this text (UTF-8); the download waits for it.
     virtual void ShowMessage(const std::string& utf8) = 0;
+    // Every header of the range is in the store, each record as it will stay but for its
+    // Content-Type (MEDIA), which the download fetches next: the window may show the tree now.
+    // Called at most once, with no transaction open.
+    virtual void HeadersStored() {}
 };
 
 struct HeaderDownloadParams {
@@ -134,3 +138,7 @@ struct HeaderDownloadParams {
 // conversation could not begin (the message was shown).
 int DownloadHeaders(const HeaderDownloadParams& params, IProgress& progress,
                     IHeaderDownloadView& view);
+
+// False makes every download of the process ask for each header with HEAD, whatever
+// useOverview says; benchmarks compare the two paths through the window with it.
+void AllowHeaderOverview(bool allowed);

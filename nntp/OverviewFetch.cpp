@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -268,7 +270,8 @@ struct Chunk {
         int number = 0;
         HeaderFields fields;
         bool needHead = false;
-        bool dropped = false; // HEAD refused it: nothing is stored, as on the HEAD path
+        bool dropped = false;    // HEAD refused it: nothing is stored, as on the HEAD path
+        bool typePending = true; // its Content-Type still has to come (second pass)
     };
     int first = 0;
     int last = 0;
@@ -297,36 +300,73 @@ struct Expected {
 class COverviewFetch {
 public:
     COverviewFetch(CNntpSocket& socket, const HeaderDownloadParams& params,
-                   const std::string& groupDir, const OverviewFormat& format, IProgress& progress)
-        : m_socket(socket), m_params(params), m_format(format), m_progress(progress),
-          m_batches(params, groupDir), m_useHdr(format.hdrCommand) {}
+                   const std::string& groupDir, const OverviewFormat& format, IProgress& progress,
+                   IHeaderDownloadView& view)
+        : m_socket(socket), m_params(params), m_format(format), m_progress(progress), m_view(view),
+          m_batches(params, groupDir), m_useHdr(format.hdrCommand),
+          m_typesLater(format.contentType < 0) {}
 
     int Run(int first, int last, bool& cut) {
         m_last = last;
-        const long long chunkSize = std::max(1, m_params.overviewChunk);
-        long long next = first;
+        // Without Content-Type in the overview, every record but its MEDIA is stored first, so
+        // the tree can show while HDR brings the types (a server reads them from the articles,
+        // many times slower than its overview). "LASTHEADER" waits for them.
+        m_batches.DeferLastHeader(m_typesLater);
+        const int chunkSize = std::max(1, m_params.overviewChunk);
+        int next = first;
+        const bool whole = Pump(cut, [&](std::string& commands) {
+            if (next > last)
+                return false;
+            const int end = static_cast<int>(std::min<long long>(last, 0LL + next + chunkSize - 1));
+            AddChunk(next, end, commands);
+            next = end + 1;
+            return true;
+        });
+        m_batches.Write();
+        if (!whole || !m_typesLater)
+            return m_batches.Stored();
+
+        m_view.HeadersStored();
+        m_progress.SetProgressRange(first, last);
+        m_typesPass = true;
+        std::size_t pending = 0;
+        const bool typed = Pump(cut, [&](std::string& commands) {
+            if (pending >= m_pendingTypes.size())
+                return false;
+            const std::size_t end =
+                std::min(m_pendingTypes.size(), pending + static_cast<std::size_t>(chunkSize));
+            AddTypeChunk(pending, end, commands);
+            pending = end;
+            return true;
+        });
+        if (typed)
+            m_batches.WriteTypes(last);
+        return m_batches.Stored();
+    }
+
+private:
+    // Sends chunks while fewer than kOverviewChunksInFlight wait (addChunk adds one, false when
+    // none is left) and takes the replies, storing complete chunks in order. False when it
+    // ended early: a cut reply (cut is set) or a stop request.
+    template <typename AddChunkFn> bool Pump(bool& cut, AddChunkFn addChunk) {
+        bool more = true;
         for (;;) {
             std::string commands;
-            while (next <= last && m_chunks.size() < kOverviewChunksInFlight) {
-                const long long end = std::min<long long>(last, next + chunkSize - 1);
-                AddChunk(static_cast<int>(next), static_cast<int>(end), commands);
-                next = end + 1;
-            }
+            while (more && m_chunks.size() < kOverviewChunksInFlight)
+                more = addChunk(commands);
             if (!commands.empty())
                 m_socket.SendCommand(commands);
             if (m_expected.empty())
-                break;
+                return true;
             if (!ReadReply()) {
                 cut = true;
-                break;
+                return false;
             }
             if (!StoreCompleteChunks())
-                break;
+                return false;
             if (m_batches.OldestAge() >= std::chrono::milliseconds(kHeaderCommitMs))
                 m_batches.Write();
         }
-        m_batches.Write();
-        return m_batches.Stored();
     }
 
 private:
@@ -347,7 +387,7 @@ private:
             // everything.
             chunk.articles.reserve(static_cast<std::size_t>(last - first + 1));
             for (int n = first; n <= last; ++n)
-                chunk.articles.push_back({n, {}, true, false});
+                chunk.articles.push_back({n, {}, true, false, false});
             chunk.overviewRead = true;
             chunk.typesKnown = true;
             SendHeads(sequence, commands);
@@ -356,13 +396,36 @@ private:
         commands += m_format.overCommand ? "OVER" : "XOVER";
         commands += range;
         m_expected.push_back({ReplyKind::Over, sequence});
-        if (m_format.contentType >= 0) {
-            chunk.typesKnown = true;
-        } else {
-            commands += m_useHdr ? "HDR Content-Type" : "XHDR Content-Type";
-            commands += range;
-            m_expected.push_back({m_useHdr ? ReplyKind::Hdr : ReplyKind::Xhdr, sequence});
+        // Types come with the overview, or in the second pass.
+        chunk.typesKnown = true;
+    }
+
+    // A chunk of the second pass: the Content-Type of the pending articles [from, to).
+    void AddTypeChunk(std::size_t from, std::size_t to, std::string& commands) {
+        const long long sequence = m_frontSequence + static_cast<long long>(m_chunks.size());
+        m_chunks.emplace_back();
+        Chunk& chunk = m_chunks.back();
+        chunk.first = m_pendingTypes[from].first;
+        chunk.last = m_pendingTypes[to - 1].first;
+        chunk.overviewRead = true;
+        chunk.articles.reserve(to - from);
+        for (std::size_t i = from; i < to; ++i) {
+            Chunk::Article article;
+            article.number = m_pendingTypes[i].first;
+            article.fields.messageId = std::move(m_pendingTypes[i].second);
+            article.needHead = m_noHeaderCommand;
+            chunk.articles.push_back(std::move(article));
         }
+        if (m_noHeaderCommand) {
+            chunk.typesKnown = true;
+            SendHeads(sequence, commands);
+            return;
+        }
+        char range[48];
+        std::snprintf(range, sizeof range, " %d-%d\r\n", chunk.first, chunk.last);
+        commands += m_useHdr ? "HDR Content-Type" : "XHDR Content-Type";
+        commands += range;
+        m_expected.push_back({m_useHdr ? ReplyKind::Hdr : ReplyKind::Xhdr, sequence});
     }
 
     // Once the overview and Content-Type of the chunk are read: HEAD for what they left open.
@@ -429,7 +492,7 @@ private:
             if (code != "423") {
                 chunk.articles.clear();
                 for (int n = chunk.first; n <= chunk.last; ++n)
-                    chunk.articles.push_back({n, {}, true, false});
+                    chunk.articles.push_back({n, {}, true, false, false});
             }
         } else {
             chunk.articles.reserve(static_cast<std::size_t>(chunk.last - chunk.first + 1));
@@ -437,6 +500,7 @@ private:
             while (m_socket.ReadLine(m_line)) {
                 const OverviewLine read =
                     ReadOverviewLine(m_line, m_format, article.number, article.fields);
+                article.typePending = m_typesLater;
                 // Only the range asked for, each article once and in order, as HEAD would go.
                 if (read == OverviewLine::Bad || article.number < chunk.first ||
                     article.number > chunk.last ||
@@ -510,7 +574,12 @@ private:
             m_reader.AddLine(m_line);
         if (!m_socket.LastReplyWhole())
             return false;
-        article.fields = m_reader.Fields();
+        if (m_typesPass) {
+            article.fields.contentType = m_reader.Fields().contentType;
+        } else {
+            article.fields = m_reader.Fields();
+            article.typePending = false;
+        }
         return true;
     }
 
@@ -519,17 +588,40 @@ private:
         const std::size_t batch = static_cast<std::size_t>(std::max(1, m_params.commitBatch));
         while (!m_chunks.empty() && m_chunks.front().Complete()) {
             Chunk& chunk = m_chunks.front();
-            for (Chunk::Article& article : chunk.articles) {
-                if (article.dropped)
-                    continue;
-                m_progress.SetStatusText(ReadingHeaderStatus(article.number, m_last));
+            if (m_typesPass) {
+                // Only the last article of a Message-ID gives its record's MEDIA, as on the
+                // HEAD path where each article rewrites the whole record.
+                for (Chunk::Article& article : chunk.articles) {
+                    const auto last = m_lastNumberOf.find(article.fields.messageId);
+                    if (!article.dropped && last != m_lastNumberOf.end() &&
+                        last->second == article.number)
+                        m_batches.AddType(article.number, article.fields.messageId,
+                                          article.fields.contentType);
+                }
+                m_batches.WriteTypes(chunk.last);
+                m_progress.SetStatusText(ReadingHeaderStatus(chunk.last, m_last));
                 m_progress.PumpMessages();
                 if (m_progress.StopRequested())
                     return false;
-                m_progress.SetProgressPos(article.number);
-                m_batches.Add(article.number, std::move(article.fields));
-                if (m_batches.Waiting() >= batch)
-                    m_batches.Write();
+                m_progress.SetProgressPos(chunk.last);
+            } else {
+                for (Chunk::Article& article : chunk.articles) {
+                    if (article.dropped)
+                        continue;
+                    m_progress.SetStatusText(ReadingHeaderStatus(article.number, m_last));
+                    m_progress.PumpMessages();
+                    if (m_progress.StopRequested())
+                        return false;
+                    m_progress.SetProgressPos(article.number);
+                    if (m_typesLater) {
+                        m_lastNumberOf[article.fields.messageId] = article.number;
+                        if (article.typePending)
+                            m_pendingTypes.emplace_back(article.number, article.fields.messageId);
+                    }
+                    m_batches.Add(article.number, std::move(article.fields));
+                    if (m_batches.Waiting() >= batch)
+                        m_batches.Write();
+                }
             }
             m_chunks.pop_front();
             ++m_frontSequence;
@@ -541,6 +633,7 @@ private:
     const HeaderDownloadParams& m_params;
     const OverviewFormat& m_format;
     IProgress& m_progress;
+    IHeaderDownloadView& m_view;
     CHeaderBatches m_batches;
     CHeaderFieldReader m_reader;
     std::string m_line;
@@ -549,6 +642,11 @@ private:
     std::deque<Expected> m_expected;
     bool m_useHdr;
     bool m_noHeaderCommand = false;
+    const bool m_typesLater;  // Content-Type comes in a second pass, after the records
+    bool m_typesPass = false; // that pass is under way
+    // The articles of the first pass whose Content-Type the second pass fetches, in order.
+    std::vector<std::pair<int, std::string>> m_pendingTypes;
+    std::unordered_map<std::string, int> m_lastNumberOf; // Message-ID -> its last article
     int m_last = 0;
 };
 
@@ -556,8 +654,8 @@ private:
 
 int FetchOverview(CNntpSocket& socket, const HeaderDownloadParams& params,
                   const std::string& groupDir, const OverviewFormat& format, int first, int last,
-                  IProgress& progress, bool& cut) {
+                  IProgress& progress, IHeaderDownloadView& view, bool& cut) {
     socket.SetQuickAck(false);
-    COverviewFetch fetch(socket, params, groupDir, format, progress);
+    COverviewFetch fetch(socket, params, groupDir, format, progress, view);
     return fetch.Run(first, last, cut);
 }

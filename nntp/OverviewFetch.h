@@ -59,8 +59,11 @@ OverviewLine ReadOverviewLine(std::string_view line, const OverviewFormat& forma
 bool ReadUnfoldedValue(std::string_view name, std::string_view value, std::string& out);
 
 // Requests and stores the headers of first to last through the overview, as FetchHeaders does
-// through HEAD: the same progress calls per stored article, the same batches and counters, the
-// same end at a cut reply or a stop request. Returns the number of headers stored.
+// through HEAD: the same progress calls per stored article, the same batches, the same end at a
+// cut reply or a stop request. When the overview lacks Content-Type, the records are stored
+// first with MEDIA empty, view.HeadersStored() is called, and a second pass of HDR (XHDR, HEAD)
+// fills MEDIA in; "LASTHEADER" moves only in that pass, over articles whose records are whole.
+// Returns the number of headers stored.
 int FetchOverview(CNntpSocket& socket, const HeaderDownloadParams& params,
                   const std::string& groupDir, const OverviewFormat& format, int first, int last,
-                  IProgress& progress, bool& cut);
+                  IProgress& progress, IHeaderDownloadView& view, bool& cut);

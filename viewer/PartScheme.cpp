@@ -1,6 +1,9 @@
 #include "viewer/PartScheme.h"
 
 #include "base/TempFile.h"
+#include "viewer/TextAsHtml.h"
+
+#include <QBuffer>
 
 #include <QFile>
 #include <QWebEngineProfile>
@@ -91,6 +94,19 @@ void CPartSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     if (!file->open(QIODevice::ReadOnly)) {
         delete file;
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
+    if (contentType == kPartTextType && file->size() > qint64(kTextAsHtmlThreshold)) {
+        // A large text shows at once as a page of blocks (see TextAsHtml).
+        const QByteArray text = file->readAll();
+        delete file;
+        const std::string page =
+            TextAsHtml(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+        auto* buffer = new QBuffer;
+        buffer->setData(page.data(), static_cast<qsizetype>(page.size()));
+        buffer->open(QIODevice::ReadOnly);
+        connect(job, &QObject::destroyed, buffer, &QObject::deleteLater);
+        job->reply(kPartHtmlType, buffer);
         return;
     }
     connect(job, &QObject::destroyed, file, &QObject::deleteLater);

@@ -5,7 +5,8 @@
 // into the full one.
 //
 //   bench_header_download [--port P] [--delay-ms D] [--depth N] [--loopback-only] [--overview]
-//                         GROUP...
+//                         [--once] GROUP...
+// --once: only one download into an empty store, on the port given, as one "key=value" line.
 //   bench_header_download --canned N [...]
 //
 // With --overview the download reads the overview (OVER, HDR) where the server offers it.
@@ -310,6 +311,7 @@ int main(int argc, char** argv) {
     int delayMs = 10;
     int depth = kHeadPipelineDepth;
     bool loopbackOnly = false;
+    bool once = false;
     int canned = 0;
     std::vector<std::string> groups;
     for (int i = 1; i < argc; ++i) {
@@ -326,6 +328,8 @@ int main(int argc, char** argv) {
             g_commitBatch = std::atoi(argv[++i]);
         else if (arg == "--overview")
             g_overview = true;
+        else if (arg == "--once")
+            once = true;
         else if (arg == "--canned" && i + 1 < argc)
             canned = std::atoi(argv[++i]);
         else
@@ -348,6 +352,15 @@ int main(int argc, char** argv) {
 
     for (const std::string& group : groups) {
         SetDefaultNntpPort(port);
+        if (once) {
+            // One download into an empty store on the port given, for tools/bench-peers.sh.
+            TestDir base;
+            const DownloadResult empty = Download(base.Path(), group, depth);
+            std::printf("mode=%s group=%s headers=%d seconds=%.3f cpu_us_per_header=%.2f\n",
+                        g_overview ? "core" : "core-head", group.c_str(), empty.stored,
+                        empty.seconds, empty.stored ? 1e6 * empty.cpu / empty.stored : 0.0);
+            continue;
+        }
         const BareResult bare = BareHeadClient(port, group, depth);
         const double bareRate = bare.seconds > 0 ? bare.headers / bare.seconds : 0;
         Report(group, "loopback", "bare pipelined HEAD", bare.headers, bare.seconds, bare.cpu, 0);

@@ -3,6 +3,7 @@
 #include "viewer/HtmlViewCtl.h"
 #include "viewer/PartRequestGuard.h"
 #include "viewer/PartScheme.h"
+#include "viewer/TextAsHtml.h"
 
 #include "base/TempFile.h"
 #include "support/TestDir.h"
@@ -146,6 +147,7 @@ private slots:
     void fileOutsideTempDirIsRefused_data();
     void fileOutsideTempDirIsRefused();
     void largePartLoadsWithoutFreezing();
+    void largeTextPartShowsTheSameText();
     void clickedLinkOpensExternally_data();
     void clickedLinkOpensExternally();
     void linkOnHomePageStaysInView();
@@ -689,6 +691,26 @@ void ArticleViewTest::largePartLoadsWithoutFreezing() {
                           QString::fromUtf8(kUtfArticle) + QString::fromUtf8(kUtfBackslash) +
                           QStringLiteral("\nEND")));
     QVERIFY2(longestGap < 1000, "the window stopped answering while the part loaded");
+}
+
+void ArticleViewTest::largeTextPartShowsTheSameText() {
+    // Past the size at which a text part is served as a page of blocks: markup characters stay
+    // text, empty lines at the start of a block stay, and the file is left as it was.
+    std::string bytes;
+    QString expected;
+    for (int n = 1; bytes.size() <= kTextAsHtmlThreshold + 1000; ++n) {
+        const std::string line = std::to_string(n) + " <b>&amp;</b> " + kSjisArticle;
+        bytes += line + (n % 7 == 0 ? "\r\n\r\n" : "\r\n");
+        expected += QString::number(n) + QStringLiteral(" <b>&amp;</b> ") +
+                    QString::fromUtf8(kUtfArticle) + (n % 7 == 0 ? "\n\n" : "\n");
+    }
+    const std::string path = WritePart("PlainText10.txt", bytes);
+    auto view = NewView();
+    QVERIFY(Load(*view, [&] { view->ShowPartFile(path); }));
+    QCOMPARE(AppScript(*view, QStringLiteral("document.body.textContent")).toString(), expected);
+    QCOMPARE(AppScript(*view, QStringLiteral("document.getElementsByTagName('b').length")).toInt(),
+             0);
+    QCOMPARE(ReadWholeFile(path), bytes);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,0 +1,50 @@
+#include "viewer/TextAsHtml.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::string_view kHead = "<!DOCTYPE html><html><head><meta charset=\"Shift_JIS\"><style>"
+                                   "pre{margin:0;white-space:pre-wrap;word-wrap:break-word}"
+                                   "</style></head><body>";
+constexpr std::string_view kTail = "</body></html>";
+constexpr std::string_view kOpen = "<pre>\n";
+constexpr std::string_view kClose = "</pre>";
+
+void AppendEscaped(std::string& out, std::string_view text) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char* entity = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : nullptr;
+        if (!entity)
+            continue;
+        out.append(text, start, i - start);
+        out.append(entity);
+        start = i + 1;
+    }
+    out.append(text, start, std::string_view::npos);
+}
+
+} // namespace
+
+std::string TextAsHtml(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16 + kHead.size() + kTail.size());
+    out.append(kHead);
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.size();
+        if (text.size() - pos > kTextBlockBytes) {
+            const void* lf = std::memchr(text.data() + pos + kTextBlockBytes, '\n',
+                                         text.size() - pos - kTextBlockBytes);
+            if (lf)
+                end = static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) + 1;
+        }
+        out.append(kOpen);
+        AppendEscaped(out, text.substr(pos, end - pos));
+        out.append(kClose);
+        pos = end;
+    }
+    out.append(kTail);
+    return out;
+}
