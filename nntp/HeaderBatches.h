@@ -57,6 +57,9 @@ public:
         return true;
     }
 
+    // Room for this many more records, so the Message-ID map is not rebuilt as it grows.
+    void Reserve(std::size_t more) { m_firstByMesid.reserve(m_firstByMesid.size() + more); }
+
     // Sets MEDIA of the record of this Message-ID. False when there is none or it was refused.
     bool StoreType(const std::string& messageId, const std::string& contentType) {
         if (!m_open)
@@ -125,9 +128,14 @@ public:
         : m_server(std::move(server)), m_group(std::move(group)), m_dbPath(std::move(dbPath)) {}
 
     void Add(const Poster& poster) {
-        std::string mail = poster.address + "," + m_server;
-        if (m_tried.contains(mail))
+        // Built in a buffer of its own: most posters were seen before, and then nothing is
+        // allocated.
+        m_mail.assign(poster.address);
+        m_mail += ',';
+        m_mail += m_server;
+        if (m_tried.contains(m_mail))
             return;
+        std::string mail = m_mail;
         if (!m_open && !m_table.Open(kAddressBookLookupName, m_dbPath)) {
             // No table yet (or no database): the address book makes it with its index.
             AddAddressBookEntry(poster.name, poster.address, m_server, m_group, m_dbPath);
@@ -166,6 +174,7 @@ private:
     bool m_open = false;
     bool m_inTrans = false;
     std::unordered_set<std::string> m_tried;
+    std::string m_mail;
     std::vector<std::string> m_pending; // added in the open transaction
 };
 
@@ -181,6 +190,12 @@ public:
         : m_headers(HeaderDbPath(groupDir)),
           m_posters(params.server, params.group, params.mainDbPath),
           m_groupDir(std::move(groupDir)) {}
+
+    // The download will bring about this many headers.
+    void Reserve(std::size_t headers) {
+        m_expected = headers;
+        m_received.reserve(std::min<std::size_t>(headers, 8192));
+    }
 
     void Add(int number, HeaderFields fields) {
         if (m_received.empty())
@@ -200,6 +215,8 @@ public:
         bool failed = m_failed;
         std::optional<int> lastHeader;
         if (m_headers.Begin()) {
+            m_headers.Reserve(m_expected);
+            m_expected = 0;
             for (const Received& header : m_received) {
                 if (!m_headers.Store(header.number, header.fields)) {
                     failed = true;
@@ -285,6 +302,7 @@ private:
     std::vector<Type> m_types;
     HeaderClock::time_point m_oldest;
     bool m_deferLastHeader = false;
+    std::size_t m_expected = 0;
     std::optional<int> m_lastWhole;
     int m_stored = 0;
     bool m_failed = false; // a header could not be stored: "LASTHEADER" stays where it is

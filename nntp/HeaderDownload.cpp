@@ -171,6 +171,8 @@ int FetchHeaders(CNntpSocket& socket, const HeaderDownloadParams& params,
     // Quick acknowledgements only help when one reply is awaited at a time.
     socket.SetQuickAck(depth == 1);
     CHeaderBatches batches(params, groupDir);
+    // A hostile range reserves no more than a real group needs.
+    batches.Reserve(static_cast<std::size_t>(std::clamp(1LL + last - first, 0LL, 1LL << 20)));
     CHeaderFieldReader reader;
     std::string line;
     std::string commands;

@@ -312,6 +312,13 @@ public:
         // the tree can show while HDR brings the types (a server reads them from the articles,
         // many times slower than its overview). "LASTHEADER" waits for them.
         m_batches.DeferLastHeader(m_typesLater);
+        // A hostile range reserves no more than a real group needs.
+        const auto range = static_cast<std::size_t>(std::clamp(1LL + last - first, 0LL, 1LL << 20));
+        m_batches.Reserve(range);
+        if (m_typesLater) {
+            m_pendingTypes.reserve(range);
+            m_lastNumberOf.reserve(range);
+        }
         const int chunkSize = std::max(1, m_params.overviewChunk);
         int next = first;
         const bool whole = Pump(cut, [&](std::string& commands) {

@@ -115,7 +115,7 @@ EOF
     echo "$end - $start" | bc
 }
 
-window_time() { QT_QPA_PLATFORM=offscreen "$window" download --group "$1" --port "$2" ${3:-} 2>/dev/null | tail -1; }
+window_time() { QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 "$window" download --group "$1" --port "$2" ${3:-} 2>/dev/null | tail -1; }
 core_time() { "$core" --once ${3:-} --port "$2" "$1" 2>/dev/null | tail -1; }
 
 printf '\n%-10s %-9s %9s %9s %9s %13s %13s %7s\n' headers network window core slrn window/slrn core/slrn load
@@ -164,7 +164,7 @@ done
 printf '\n%-34s %s\n' "header tree fill, 100,000 headers" "(median of $runs; peak RSS of the process)"
 : >"$work/f" ; : >"$work/r"
 for _ in $(seq "$runs"); do
-    line=$(QT_QPA_PLATFORM=offscreen "$window" fill 100000 2>/dev/null | tail -1)
+    line=$(QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 "$window" fill 100000 2>/dev/null | tail -1)
     echo "$line" | field seconds >>"$work/f"
     echo "$line" | field peak_rss_mib >>"$work/r"
 done
@@ -173,7 +173,7 @@ printf '  fill %.3f s, peak RSS %.0f MiB, load %s\n' "$(median <"$work/f")" "$(m
 printf '\n%-34s\n' "5 MB plain-text article"
 : >"$work/a" ; : >"$work/b"
 for _ in $(seq "$runs"); do
-    line=$(QT_QPA_PLATFORM=offscreen "$window" article 5 2>/dev/null | tail -1)
+    line=$(QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 "$window" article 5 2>/dev/null | tail -1)
     echo "$line" | field first_screen >>"$work/a"
     echo "$line" | field whole >>"$work/b"
 done
