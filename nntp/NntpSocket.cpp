@@ -1,5 +1,7 @@
 #include "nntp/NntpSocket.h"
 
+#include "nntp/TlsEngine.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -384,6 +386,18 @@ int CNntpSocket::SendCommand(std::string_view command) {
         m_lastError = kWsaENotConn;
         return -1;
     }
+    if (!m_tls)
+        return SendRaw(command);
+    if (!m_tls->HandshakeDone() || !m_tls->Write(command) ||
+        SendRaw(m_tls->TakeNetworkBytes()) < 0) {
+        if (m_lastError == 0)
+            m_lastError = kWsaEConnAborted;
+        return -1;
+    }
+    return static_cast<int>(command.size());
+}
+
+int CNntpSocket::SendRaw(std::string_view command) {
     const auto timeout = std::chrono::milliseconds(g_receiveTimeoutMs.load());
     auto deadline = Clock::now() + timeout;
     std::size_t sent = 0;
@@ -415,6 +429,34 @@ int CNntpSocket::SendCommand(std::string_view command) {
 }
 
 CNntpSocket::ReceiveResult CNntpSocket::ReceiveAvailable() {
+    if (!m_tls)
+        return ReceiveRaw(m_in);
+    for (;;) {
+        std::string cipher;
+        const ReceiveResult raw = ReceiveRaw(cipher);
+        if (raw != ReceiveResult::Data) {
+            // A close without TLS's own close_notify still ends the reply as a close does.
+            return raw;
+        }
+        m_tls->PutNetworkBytes(cipher);
+        if (!m_tls->HandshakeDone())
+            return ReceiveResult::Data;
+        switch (m_tls->ReadAvailable(m_in)) {
+        case CTlsEngine::Read::Data:
+            return ReceiveResult::Data;
+        case CTlsEngine::Read::WantRead:
+            continue; // a record only part of which has come
+        case CTlsEngine::Read::Closed:
+            m_eof = true;
+            return ReceiveResult::Closed;
+        case CTlsEngine::Read::Failed:
+            Fail(kWsaEConnAborted);
+            return ReceiveResult::Failed;
+        }
+    }
+}
+
+CNntpSocket::ReceiveResult CNntpSocket::ReceiveRaw(std::string& bytes) {
     char block[kReceiveBlock];
     for (;;) {
         ssize_t n = ::recv(m_fd, block, sizeof block, 0);
@@ -425,7 +467,7 @@ CNntpSocket::ReceiveResult CNntpSocket::ReceiveAvailable() {
             int one = 1;
             ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
 #endif
-            m_in.append(block, static_cast<std::size_t>(n));
+            bytes.append(block, static_cast<std::size_t>(n));
             return ReceiveResult::Data;
         }
         if (n == 0) {
@@ -466,6 +508,74 @@ bool CNntpSocket::Receive() {
             return false;
         }
     }
+}
+
+bool CNntpSocket::StartTls(const std::string& host, const std::string& trustedFingerprint) {
+    if (!m_connected || m_eof || m_receiveFailed || m_tls) {
+        if (m_lastError == 0)
+            m_lastError = kWsaENotConn;
+        return false;
+    }
+    m_tls = std::make_unique<CTlsEngine>();
+    if (!m_tls->Start(host, trustedFingerprint))
+        return false;
+    // A server sends nothing after "382" until the client's hello; anything it did is TLS.
+    m_tls->PutNetworkBytes(std::string_view(m_in).substr(m_inPos));
+    m_in.clear();
+    m_inPos = 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(g_receiveTimeoutMs.load());
+    for (;;) {
+        const CTlsEngine::Progress progress = m_tls->Handshake();
+        const std::string out = m_tls->TakeNetworkBytes();
+        if (!out.empty() && SendRaw(out) < 0)
+            return false;
+        if (progress == CTlsEngine::Progress::Done) {
+            // Application data that came with the last handshake bytes.
+            m_tls->ReadAvailable(m_in);
+            return true;
+        }
+        if (progress == CTlsEngine::Progress::Failed) {
+            m_lastError = kWsaEConnAborted;
+            return false;
+        }
+        std::string in;
+        switch (ReceiveRaw(in)) {
+        case ReceiveResult::Data:
+            m_tls->PutNetworkBytes(in);
+            continue;
+        case ReceiveResult::WouldBlock:
+            break;
+        case ReceiveResult::Closed:
+            m_tls->PutNetworkBytes({});
+            m_lastError = kWsaEConnReset;
+            m_eof = true;
+            m_tls->Handshake();
+            return false;
+        case ReceiveResult::Failed:
+            return false;
+        }
+        short revents = 0;
+        if (!WaitFor(POLLIN, deadline, revents)) {
+            Fail(kWsaETimedOut);
+            return false;
+        }
+    }
+}
+
+void CNntpSocket::Reset() {
+    CloseSocket();
+    m_tls.reset();
+    m_lastError = 0;
+    m_in.clear();
+    m_inPos = 0;
+    m_eof = false;
+    m_receiveFailed = false;
+    m_reply = ReplyState::None;
+    m_groups.clear();
+}
+
+bool CNntpSocket::IsTls() const {
+    return m_tls && m_tls->HandshakeDone();
 }
 
 void CNntpSocket::Fail(int error) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,8 @@ int NntpReceiveTimeoutMs();
 // it for names that resolve to several addresses; an empty function restores the system lookup.
 void SetNntpResolver(std::function<std::vector<std::string>(const std::string& host)> resolver);
 
+class CTlsEngine;
+
 // One conversation with a news server over TCP.
 //
 // Replies are read whole whatever the segmentation: a reply whose status code is one of 100
@@ -101,6 +104,17 @@ public:
     static bool SplitStatus(std::string_view text, std::string& code, std::string& rest);
     // Nothing to release on this platform; the socket closes with the object.
     void Cleanup();
+
+    // Turns the connection into TLS (at once for implicit TLS, after "382" for STARTTLS). The
+    // handshake waits as a receive does, pumping, under the receive time-out. False when it
+    // fails; TlsEngine() then says why (a refused certificate among other things). From then on
+    // commands and replies pass through TLS.
+    bool StartTls(const std::string& host, const std::string& trustedFingerprint);
+    bool IsTls() const;
+    // Back to a new object's state, the connection closed, so the object can connect again.
+    void Reset();
+    // The session of StartTls, or null before it.
+    const CTlsEngine* TlsEngine() const { return m_tls.get(); }
     int GetLastError() const { return m_lastError; }
     std::string GetErrorText() const { return NntpErrorText(m_lastError); }
 
@@ -132,6 +146,8 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool ConnectAddress(const struct sockaddr* address, unsigned length, int& error);
+    int SendRaw(std::string_view bytes);
+    ReceiveResult ReceiveRaw(std::string& bytes);
     bool CreateSocket(int family, int& error);
     void CloseSocket();
     LineResult ReadRawLine(std::string& line, std::size_t limit);
@@ -154,4 +170,5 @@ private:
     ReplyState m_reply = ReplyState::None;
     Clock::time_point m_lastPump;
     std::vector<GroupEntry> m_groups;
+    std::unique_ptr<CTlsEngine> m_tls;
 };

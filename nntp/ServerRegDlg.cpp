@@ -237,7 +237,8 @@ void CServerRegDlg::OnSearch() {
     {
         CNntpSocket socket;
         std::string code;
-        switch (BeginConversation(socket, host, code)) {
+        std::string message;
+        switch (BeginConversation(socket, host, code, message)) {
         case NntpStart::ConnectFailed:
             ShowMessage(this, QString::fromUtf8(kSocketConnectErrorMessage), MsgButtons::Ok,
                         MsgIcon::Warning);
@@ -247,6 +248,9 @@ void CServerRegDlg::OnSearch() {
             ShowMessage(this,
                         QString::fromUtf8(ConnectionErrorMessage(FromSjis(code).toStdString())),
                         MsgButtons::Ok, MsgIcon::Warning);
+            break;
+        case NntpStart::Failed:
+            ShowMessage(this, QString::fromUtf8(message), MsgButtons::Ok, MsgIcon::Warning);
             break;
         case NntpStart::Ready: {
             // A failed LIST leaves the table empty, so nothing is added.

@@ -4,6 +4,7 @@
 
 #include "base/SplitString.h"
 #include "mime/Codec.h"
+#include "nntp/NntpAuth.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
 #include "store/DbTable.h"
@@ -77,15 +78,17 @@ CFetchResult FetchArticle(std::FILE* file, const std::string& number, const std:
                           const std::string& group) {
     CNntpSocket socket;
     std::string code;
-    switch (BeginConversation(socket, server, code)) {
+    std::string message;
+    switch (BeginConversation(socket, server, code, message)) {
     case NntpStart::ConnectFailed: {
         CFetchResult result{0, ConnectFailureMessage(socket)};
         socket.Cleanup();
         return result;
     }
     case NntpStart::Refused:
+    case NntpStart::Failed:
         socket.Cleanup();
-        return CFetchResult{0, ConnectionErrorMessage(code)};
+        return CFetchResult{0, message};
     case NntpStart::Ready:
         break;
     }
@@ -94,11 +97,16 @@ CFetchResult FetchArticle(std::FILE* file, const std::string& number, const std:
     socket.ReadResponse(reply);
     std::vector<std::string> fields;
     SplitString(reply, fields, kGroupReplyFields, ' ');
-    if (fields[0] == "211")
+    CFetchResult result{1, {}};
+    if (fields[0] == "211") {
         FetchArticleToFile(socket, file, number);
+    } else if (std::string access = AccessReplyMessage(reply); !access.empty()) {
+        // Refused until the user logs in or encrypts: say so rather than show nothing.
+        result = CFetchResult{0, std::move(access)};
+    }
     EndConversation(socket);
     socket.Cleanup();
-    return CFetchResult{1, {}};
+    return result;
 }
 
 CCacheResult CacheArticle(const std::string& cachePath, const std::string& number,
