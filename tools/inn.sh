@@ -207,10 +207,12 @@ rc_news_local() {
     cat <<EOF
 #!/bin/sh
 # Written by tools/inn.sh: nnrpd with implicit TLS on $HOST:$TLS_PORT, beside innd on $PORT.
+# It reads copies of inn.conf and readers.conf of its own, so that it keeps serving TLS and
+# the login while an older copy of tools/inn.sh rewrites the files innd uses.
 pidfile=/run/news/nnrpd-$TLS_PORT.pid
 case "\$1" in
 start)
-    $NEWSBIN/nnrpd -D -b $HOST -p $TLS_PORT -S
+    INNCONF=$TLS_DIR/inn.conf $NEWSBIN/nnrpd -D -b $HOST -p $TLS_PORT -S -c $TLS_DIR/readers.conf
     ;;
 stop)
     if [ -f "\$pidfile" ]; then
@@ -322,6 +324,8 @@ write_config() {
         put_file "$ETC/storage.conf" 644 root:root < <(storage_conf)
         put_file "$RC_LOCAL" 755 root:root < <(rc_news_local)
         make_certificates
+        put_file "$TLS_DIR/inn.conf" 644 root:root <"$ETC/inn.conf"
+        put_file "$TLS_DIR/readers.conf" 644 root:root <"$ETC/readers.conf"
         write_passwd
     fi
 }
@@ -380,7 +384,10 @@ cmd_install() {
 
 # The configuration a running server was started with, to see when it must be restarted.
 SUM_FILE=/run/news/quillo-config.sum
-config_sum() { cat "$ETC"/{inn,readers,incoming,storage}.conf "$RC_LOCAL" | md5sum; }
+config_sum() {
+    cat "$ETC"/{inn,readers,incoming,storage}.conf "$RC_LOCAL" "$TLS_DIR"/{inn,readers}.conf |
+        md5sum
+}
 
 pid_of_innd() {
     local pid
