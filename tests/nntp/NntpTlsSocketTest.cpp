@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <map>
+#include <mutex>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -65,7 +66,10 @@ public:
     // Stops answering after the handshake's first flight, to test the time-out.
     bool stallHandshake = false;
     // Replaces the certificate for the connections that follow.
-    void SetIdentity(TestKeyCert identity) { m_identity = std::move(identity); }
+    void SetIdentity(TestKeyCert identity) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_identity = std::move(identity);
+    }
 
 private:
     void Serve() {
@@ -90,13 +94,16 @@ private:
             send("200 ready\r\n");
             while (plain.find('\n') == std::string::npos && receive(plain)) {
             }
-            if (plain.substr(plain.size() - 10) != "STARTTLS\r\n") {
+            if (!plain.ends_with("STARTTLS\r\n")) {
                 ::close(client);
                 return;
             }
             send("382 Continue with TLS negotiation\r\n");
         }
-        TestTlsServer tls(m_identity);
+        TestTlsServer tls([this] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            return m_identity;
+        }());
         std::string in;
         for (;;) {
             const int state = tls.Handshake();
@@ -127,6 +134,10 @@ private:
         std::string pending;
         for (;;) {
             std::size_t lf;
+            // Commands that came with the handshake's last bytes are waiting in the session.
+            const std::string early = tls.ReadAvailable();
+            decrypted += early;
+            pending += early;
             while ((lf = pending.find('\n')) == std::string::npos) {
                 in.clear();
                 if (!receive(in)) {
@@ -155,6 +166,7 @@ private:
         ::close(client);
     }
 
+    std::mutex m_mutex;
     TestKeyCert m_identity;
     bool m_startTls;
     std::map<std::string, std::string> m_replies;
@@ -247,7 +259,7 @@ TEST_F(NntpTlsSocketTest, StartTlsThenLoginNothingSecretInClear) {
 
 TEST_F(NntpTlsSocketTest, TrustedCertificateIsAskedAboutAgainWhenItChanges) {
     const TestKeyCert first = MakeTestServerCert({}, nullptr); // self-signed
-    TlsNewsServer server(first, false, {}, 2);
+    TlsNewsServer server(first, false, {}, 3);
     m_directory->profile.connection = {server.Port(), NntpSecurity::Tls, "", false, ""};
     m_directory->trust = true;
     std::string message;
