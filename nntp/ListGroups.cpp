@@ -11,6 +11,7 @@ constexpr std::string_view kListOk = "215";
 
 bool CNntpSocket::ListGroups() {
     m_groups.clear();
+    m_listStatus.clear();
     if (SendCommand(kListCommand) != static_cast<int>(kListCommand.size()))
         return false;
 
@@ -21,6 +22,7 @@ bool CNntpSocket::ListGroups() {
     if (!ReadLine(line))
         return false;
     SplitStatus(line, code, rest);
+    m_listStatus = line;
     if (code != kListOk) {
         // Whatever else came belongs to this reply, not to the next command's.
         while (ReadLine(line)) {

@@ -130,6 +130,8 @@ public:
     int GetGroupCount() const { return static_cast<int>(m_groups.size()); }
     // Name of entry index of the group table; empty for an index outside it.
     std::string GetGroupName(int index) const;
+    // The status line of the last LIST reply (without its line end); empty when none came.
+    const std::string& GetListStatus() const { return m_listStatus; }
 
 private:
     // One line of a LIST reply, in the order of its fields.
@@ -170,5 +172,6 @@ private:
     ReplyState m_reply = ReplyState::None;
     Clock::time_point m_lastPump;
     std::vector<GroupEntry> m_groups;
+    std::string m_listStatus;
     std::unique_ptr<CTlsEngine> m_tls;
 };

@@ -1,5 +1,6 @@
 #include "nntp/ServerRegDlg.h"
 
+#include "nntp/NntpAuth.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
 #include "nntp/ServerTrust.h"
@@ -429,8 +430,13 @@ void CServerRegDlg::OnSearch() {
             ShowMessage(this, QString::fromUtf8(message), MsgButtons::Ok, MsgIcon::Warning);
             break;
         case NntpStart::Ready: {
-            // A failed LIST leaves the table empty, so nothing is added.
-            socket.ListGroups();
+            // A failed LIST leaves the table empty, so nothing is added; a server that wants a
+            // login or encryption first says so.
+            if (!socket.ListGroups()) {
+                const std::string access = AccessReplyMessage(socket.GetListStatus());
+                if (!access.empty())
+                    ShowMessage(this, QString::fromUtf8(access), MsgButtons::Ok, MsgIcon::Warning);
+            }
             std::vector<std::string> groups;
             const int count = socket.GetGroupCount();
             groups.reserve(static_cast<std::size_t>(count));

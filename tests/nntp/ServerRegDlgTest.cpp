@@ -372,19 +372,29 @@ void ServerRegDlgTest::repeatedSearchMerges() {
 
 void ServerRegDlgTest::searchWithoutGroupsAddsNoServer_data() {
     QTest::addColumn<std::string>("reply");
-    QTest::newRow("empty list") << ListReply({});
-    QTest::newRow("refused list") << std::string("480 authentication required\r\n");
-    QTest::newRow("only short lines") << std::string("215 list\r\na.b 1 1\r\nc.d\r\n.\r\n");
+    QTest::addColumn<QString>("message"); // empty: none
+    QTest::newRow("empty list") << ListReply({}) << QString();
+    // A server that wants a login before LIST says so.
+    QTest::newRow("list needs a login")
+        << std::string("480 authentication required\r\n")
+        << QString::fromUtf8("このサーバーはユーザー名とパスワードを求めています。"
+                             "サーバー登録でユーザー名とパスワードを設定してください\n"
+                             "'480 authentication required'");
+    QTest::newRow("refused list") << std::string("502 no permission\r\n") << QString();
+    QTest::newRow("only short lines")
+        << std::string("215 list\r\na.b 1 1\r\nc.d\r\n.\r\n") << QString();
 }
 
 void ServerRegDlgTest::searchWithoutGroupsAddsNoServer() {
     QFETCH(std::string, reply);
+    QFETCH(QString, message);
     ScriptedNntpServer server(NntpScript().Send(kGreeting).Reply(reply));
     SetDefaultNntpPort(server.Port());
     auto dlg = OpenDialog();
     Search(*dlg, kHost);
     QCOMPARE(Root(*dlg)->childCount(), 0);
-    QVERIFY(m_ui->Requests().empty());
+    QCOMPARE(m_ui->Messages(),
+             message.isEmpty() ? std::vector<QString>{} : std::vector<QString>{message});
     QVERIFY(Buttons(*dlg, true, true, true));
     QVERIFY(server.WaitForClosedConnections(1));
     QCOMPARE(server.Received(0), kTranscript);
