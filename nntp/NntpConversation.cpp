@@ -12,7 +12,7 @@ namespace {
 std::mutex g_directoryMutex;
 std::shared_ptr<INntpServerDirectory> g_directory;
 
-enum class Step { Ready, ConnectFailed, Refused, Failed, Untrusted };
+enum class Step { Ready, ConnectFailed, Refused, Cut, Failed, Untrusted };
 
 std::string TlsFailureMessage(const CNntpSocket& socket) {
     std::string message = "暗号化 (TLS) した接続を確立できませんでした";
@@ -44,7 +44,10 @@ Step Attempt(CNntpSocket& socket, const std::string& host, const NntpServerProfi
     }
     std::string greeting;
     std::string rest;
-    socket.ReadResponse(greeting);
+    if (socket.ReadResponse(greeting) <= 0) {
+        message = ReplyFailureMessage(socket);
+        return Step::Cut;
+    }
     CNntpSocket::SplitStatus(greeting, code, rest);
     if (code != "200") {
         message = ConnectionErrorMessage(code);
@@ -92,6 +95,32 @@ std::string ConnectFailureMessage(const CNntpSocket& socket) {
     if (socket.GetLastError() == kWsaEInval)
         return "接続エラーが発生しました \nネットワークに接続していない可能性があります";
     return ConnectionErrorMessage(socket.GetErrorText());
+}
+
+std::string ReplyFailureText(const CNntpSocket& socket) {
+    switch (socket.GetFailure()) {
+    case NntpFailure::Closed:
+        return "サーバーが接続を切りました。";
+    case NntpFailure::TimedOut:
+        return "サーバーの応答が時間内に届きませんでした。";
+    case NntpFailure::LineTooLong:
+        return "サーバーから長すぎる行が届きました。";
+    case NntpFailure::TooLarge:
+        return "サーバーの応答が大きすぎます。";
+    case NntpFailure::Failed:
+    case NntpFailure::None:
+        break;
+    }
+    const std::string text = socket.GetErrorText();
+    return text.empty() ? "サーバーとの通信に失敗しました。" : text;
+}
+
+std::string ReplyFailureMessage(const CNntpSocket& socket) {
+    return ConnectionErrorMessage(ReplyFailureText(socket));
+}
+
+std::string GroupListFullMessage(int kept) {
+    return "グループが多すぎるため、最初の " + std::to_string(kept) + " 個だけを表示します";
 }
 
 void SetNntpServerDirectory(std::shared_ptr<INntpServerDirectory> directory) {
@@ -157,6 +186,8 @@ NntpStart BeginConversation(CNntpSocket& socket, const std::string& host, std::s
         return NntpStart::ConnectFailed;
     case Step::Refused:
         return NntpStart::Refused;
+    case Step::Cut:
+        return NntpStart::Cut;
     case Step::Failed:
     case Step::Untrusted:
         break;

@@ -23,6 +23,20 @@ std::string ConnectionErrorMessage(std::string_view detail);
 // failure suggests the machine is off the network, anything else names the socket error.
 std::string ConnectFailureMessage(const CNntpSocket& socket);
 
+// Why a conversation died (NntpFailure), in words: "サーバーが接続を切りました。" (closed or
+// reset), "サーバーの応答が時間内に届きませんでした。" (a deadline passed),
+// "サーバーから長すぎる行が 届きました。" (a line over its bound), "サーバーの応答が大きすぎます。"
+// (a reply over its bound), otherwise the socket error's text, or
+// "サーバーとの通信に失敗しました。" when it has none.
+std::string ReplyFailureText(const CNntpSocket& socket);
+// " 接続エラーが発生しました '…' " around ReplyFailureText: what a conversation shows when a reply
+// was cut.
+std::string ReplyFailureMessage(const CNntpSocket& socket);
+
+// Shown when a server lists more groups than the group table keeps: "グループが多すぎるため、最初の
+// %d 個だけを表示します" with the number kept.
+std::string GroupListFullMessage(int kept);
+
 // How a conversation reaches a server: its connection settings and its password.
 struct NntpServerProfile {
     ServerConnection connection;
@@ -69,6 +83,7 @@ enum class NntpStart {
     Ready,         // greeted with "200", encrypted and logged in as configured
     ConnectFailed, // show ConnectFailureMessage (or kSocketConnectErrorMessage)
     Refused,       // any other greeting: show ConnectionErrorMessage(code); nothing was sent
+    Cut,           // no whole greeting came: show ReplyFailureMessage; nothing was sent
     Failed,        // TLS, STARTTLS or the login failed, or the certificate was not trusted:
                    // show the message
 };
@@ -79,7 +94,7 @@ enum class NntpStart {
 // through the directory; trusted, the conversation starts again on a new connection. STARTTLS
 // that the server does not offer, and a password that would travel unencrypted without the
 // user's consent, end the conversation before anything secret is sent. code receives the
-// greeting's code; message, for Refused and Failed, what to show (UTF-8).
+// greeting's code; message, for Refused, Cut and Failed, what to show (UTF-8).
 NntpStart BeginConversation(CNntpSocket& socket, const std::string& host, std::string& code,
                             std::string& message);
 

@@ -429,14 +429,13 @@ void CServerRegDlg::OnSearch() {
         case NntpStart::Failed:
             ShowMessage(this, QString::fromUtf8(message), MsgButtons::Ok, MsgIcon::Warning);
             break;
+        case NntpStart::Cut:
+            ShowMessage(this, QString::fromStdString(ReplyFailureMessage(socket)), MsgButtons::Ok,
+                        MsgIcon::Warning);
+            break;
         case NntpStart::Ready: {
-            // A failed LIST leaves the table empty, so nothing is added; a server that wants a
-            // login or encryption first says so.
-            if (!socket.ListGroups()) {
-                const std::string access = AccessReplyMessage(socket.GetListStatus());
-                if (!access.empty())
-                    ShowMessage(this, QString::fromUtf8(access), MsgButtons::Ok, MsgIcon::Warning);
-            }
+            // A failed LIST leaves the table empty, so nothing is added.
+            const bool listed = socket.ListGroups();
             std::vector<std::string> groups;
             const int count = socket.GetGroupCount();
             groups.reserve(static_cast<std::size_t>(count));
@@ -444,6 +443,16 @@ void CServerRegDlg::OnSearch() {
                 groups.push_back(socket.GetGroupName(i));
             AddServerGroups(host, groups);
             EndConversation(socket);
+            const std::string access =
+                listed ? std::string() : AccessReplyMessage(socket.GetListStatus());
+            if (!access.empty())
+                ShowMessage(this, QString::fromUtf8(access), MsgButtons::Ok, MsgIcon::Warning);
+            else if (!listed && socket.GetFailure() != NntpFailure::None)
+                ShowMessage(this, QString::fromStdString(ReplyFailureMessage(socket)),
+                            MsgButtons::Ok, MsgIcon::Warning);
+            else if (socket.GroupTableFull())
+                ShowMessage(this, QString::fromStdString(GroupListFullMessage(count)),
+                            MsgButtons::Ok, MsgIcon::Warning);
             m_proven[host] = directory->Profile();
             break;
         }

@@ -6,6 +6,8 @@
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
 #include "nntp/TlsEngine.h"
+#include "post/ArticleAssembly.h"
+#include "post/PostArticle.h"
 #include "settings/PasswordStore.h"
 #include "store/HeaderStore.h"
 #include "store/ServerConnection.h"
@@ -139,6 +141,17 @@ protected:
     TlsCertificateInfo m_shown;
 };
 
+// What posting shows.
+class PostRecorder : public IProgress, public IPostView {
+public:
+    void SetProgressRange(int, int) override {}
+    void SetProgressPos(int) override {}
+    void PumpMessages() override {}
+    void ShowMessage(const std::string& utf8) override { shown.push_back(utf8); }
+    void ShowReply(const std::string& bytes) override { shown.push_back(bytes); }
+    std::vector<std::string> shown;
+};
+
 // ---- every command over TLS with a login ----
 
 struct SecurityCase {
@@ -189,34 +202,22 @@ TEST_P(NntpTlsInnCommandTest, ListsUpdatesReadsAndPostsInTheProtectedHierarchy) 
     EXPECT_EQ(fetched.m_state, CacheState::Fetched) << fetched.m_message;
     EXPECT_NE(ReadWholeFile(cache).find("Welcome to the Quillo demo group"), std::string::npos);
 
-    // Post, and read the article back on a conversation of its own.
-    const std::string id = "<tls-post." + group + "@quillo.test>";
-    {
-        CNntpSocket socket;
-        std::string code, message;
-        ASSERT_EQ(BeginConversation(socket, kServer, code, message), NntpStart::Ready) << message;
-        std::string reply;
-        socket.SendCommand("POST\r\n");
-        socket.ReadResponse(reply);
-        ASSERT_TRUE(reply.starts_with("340")) << reply;
-        socket.SendCommand("From: Quillo Test <test@quillo.test>\r\nNewsgroups: " + group +
-                           "\r\nSubject: posted over TLS\r\nMessage-ID: " + id +
-                           "\r\n\r\nbody line\r\n.\r\n");
-        socket.ReadResponse(reply);
-        EXPECT_TRUE(reply.starts_with("240")) << reply;
-        EndConversation(socket);
-    }
-    {
-        CNntpSocket socket;
-        std::string code, message;
-        ASSERT_EQ(BeginConversation(socket, kServer, code, message), NntpStart::Ready) << message;
-        const std::vector<std::string> lines =
-            (socket.SendCommand("ARTICLE " + id + "\r\n"), ReadReply(socket));
-        ASSERT_FALSE(lines.empty());
-        EXPECT_TRUE(lines[0].starts_with("220 ")) << lines[0];
-        EXPECT_EQ(lines.back(), "body line");
-        EndConversation(socket);
-    }
+    // Post through the program's posting, then update again: the article is there.
+    PostRecorder post;
+    CPostInput input;
+    input.server = kServer;
+    input.newsgroups = group;
+    input.subject = "posted over TLS";
+    input.body = "body line\r\n";
+    input.name = "Quillo Test";
+    input.email = "test@quillo.test";
+    EXPECT_EQ(PostArticle(input, post, post), PostOutcome::Posted);
+    EXPECT_TRUE(post.shown.empty());
+    DownloadRecorder again;
+    EXPECT_EQ(DownloadHeaders(params, again, again), 3);
+    const std::vector<std::string> rows = HeaderRows(groupDir);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_NE(rows[2].find("|posted over TLS|"), std::string::npos) << rows[2];
     EXPECT_TRUE(m_asked.empty());
 }
 
