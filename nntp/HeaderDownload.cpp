@@ -6,6 +6,7 @@
 #include "base/Progress.h"
 #include "base/SplitString.h"
 #include "mime/Codec.h"
+#include "nntp/NntpAuth.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
 #include "nntp/OverviewFetch.h"
@@ -235,7 +236,8 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
 
     CNntpSocket socket;
     std::string code;
-    switch (BeginConversation(socket, params.server, code)) {
+    std::string message;
+    switch (BeginConversation(socket, params.server, code, message)) {
     case NntpStart::Ready:
         break;
     case NntpStart::ConnectFailed:
@@ -243,7 +245,8 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
         socket.Cleanup();
         return -1;
     case NntpStart::Refused:
-        view.ShowMessage(ConnectionErrorMessage(code));
+    case NntpStart::Failed:
+        view.ShowMessage(message);
         socket.Cleanup();
         return -1;
     case NntpStart::Cut:
@@ -255,8 +258,8 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
     int stored = 0;
     bool cut = false;
     OverviewFormat format;
-    const bool overview =
-        params.useOverview && params.pipelineDepth > 1 && ProbeOverview(socket, format, cut);
+    const bool overview = params.useOverview && g_overviewAllowed && params.pipelineDepth > 1 &&
+                          ProbeOverview(socket, format, cut);
     if (!cut)
         socket.SendCommand("GROUP " + params.group + "\r\n");
     std::string reply;
@@ -278,6 +281,8 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
         stored = overview ? FetchOverview(socket, params, groupDir, format, first, last, progress,
                                           view, cut)
                           : FetchHeaders(socket, params, groupDir, first, last, progress, cut);
+    } else if (std::string access = AccessReplyMessage(reply); !cut && !access.empty()) {
+        view.ShowMessage(access);
     }
     EndConversation(socket);
     socket.Cleanup();

@@ -41,7 +41,8 @@ done
 if ! command -v slrn >/dev/null || ! command -v tmux >/dev/null; then
     apt-get install -y slrn tmux >/dev/null 2>&1 || { apt-get update >/dev/null && apt-get install -y slrn tmux >/dev/null; }
 fi
-"$here/inn.sh" start >/dev/null
+# Started only when it is not running: a start may restart a server other work relies on.
+"$here/inn.sh" status >/dev/null 2>&1 || "$here/inn.sh" start >/dev/null
 
 work=$(mktemp -d)
 proxy_pid=""
