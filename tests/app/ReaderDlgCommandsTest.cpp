@@ -135,6 +135,7 @@ private slots:
     void refillReplacesTreeAndIndex();
     void statusLineAndProgress();
     void progressInterfaceDrivesTheWindow();
+    void progressKeepsUpWithAFastLoop();
     void f1OpensTheManual_data();
     void f1OpensTheManual();
     void aboutBoxFromTheContextMenu();
@@ -682,6 +683,65 @@ void ReaderDlgCommandsTest::statusLineAndProgress() {
     QCOMPARE(progress->minimum(), 0);
     QCOMPARE(progress->maximum(), 1);
     QCOMPARE(progress->value(), 0);
+}
+
+void ReaderDlgCommandsTest::progressKeepsUpWithAFastLoop() {
+    Open({});
+    auto* progress = Control<QProgressBar>(CReaderDlg::IDC_PROGRESS);
+    auto* status = Control<QLabel>(CReaderDlg::IDC_STATUS);
+    IProgress& shown = m_dlg->Progress();
+    // A loop reporting every step: events are handled a few dozen times a second, not once
+    // per step, and the window shows the latest text and position at each of those times.
+    int handled = 0;
+    QTimer counter;
+    counter.setInterval(0);
+    connect(&counter, &QTimer::timeout, [&] { ++handled; });
+    counter.start();
+    shown.SetProgressRange(1, 100000);
+    QElapsedTimer clock;
+    clock.start();
+    int steps = 0;
+    for (int n = 1; n <= 100000 && clock.elapsed() < 200; ++n, ++steps) {
+        shown.SetStatusText("step " + std::to_string(n));
+        shown.PumpMessages();
+        shown.SetProgressPos(n);
+    }
+    const qint64 elapsed = clock.elapsed();
+    counter.stop();
+    QVERIFY2(steps > 1000, qPrintable(QString::number(steps)));
+    QVERIFY2(handled <= elapsed / 15 + 4, qPrintable(QString::number(handled)));
+    QVERIFY(handled >= 1);
+    // What waits is shown by the next pump that is due.
+    QTest::qWait(40);
+    shown.PumpMessages();
+    QCOMPARE(status->text(), QString::fromStdString("step " + std::to_string(steps)));
+    QCOMPARE(progress->value(), steps);
+
+    // A text the window sets itself is not overwritten by an older one still waiting.
+    shown.SetStatusText("older");
+    m_dlg->SetStatusText(QStringLiteral("own"));
+    QTest::qWait(40);
+    shown.PumpMessages();
+    QCOMPARE(status->text(), QStringLiteral("own"));
+
+    // The end of an operation is shown exactly, however soon it follows the last step.
+    shown.SetStatusText("last");
+    shown.SetProgressPos(99);
+    shown.SetProgressRange(0, 1);
+    shown.SetProgressPos(0);
+    shown.SetStatusText("");
+    QCOMPARE(status->text(), QString());
+    QCOMPARE(progress->maximum(), 1);
+    QCOMPARE(progress->value(), 0);
+
+    // What a busy operation left waiting is shown when it ends.
+    {
+        const CBusyScope busy = m_dlg->BeginBusy();
+        shown.PumpMessages();
+        shown.SetStatusText("during");
+        shown.SetStatusText("final");
+    }
+    QCOMPARE(status->text(), QStringLiteral("final"));
 }
 
 void ReaderDlgCommandsTest::progressInterfaceDrivesTheWindow() {

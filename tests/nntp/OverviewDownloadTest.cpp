@@ -253,6 +253,52 @@ INSTANTIATE_TEST_SUITE_P(Servers, OverviewEquivalenceTest, ::testing::ValuesIn(k
                              return name;
                          });
 
+struct CutCase {
+    const char* name;
+    std::string cutOn;
+    int stored;             // records left in the store
+    std::string lastHeader; // the "LASTHEADER" line of header.ini, or "" for none
+};
+
+TEST(OverviewDownloadTest, ACutReplyEndsTheDownloadWithWholeRecordsCounted) {
+    const std::vector<HeadLines> heads = FoldedHeads(kGroup, "t");
+    const std::vector<CutCase> cases = {
+        // The second OVER: the first chunk still waits for its HEAD 4, asked for behind the
+        // OVER commands in flight, so nothing is stored.
+        {"second overview chunk", "OVER 5-8", 0, ""},
+        // HEAD 9 of the third chunk: the first two chunks are whole and stored, but no type
+        // came yet, so "LASTHEADER" is not written.
+        {"HEAD of the third chunk", "HEAD 9", 8, ""},
+        // The second type chunk: every record is stored, and the types of the first chunk
+        // (articles 1, 2, 3, 6) came, so "LASTHEADER" covers what is whole.
+        {"second type chunk", "HDR Content-Type 7-", 14, "LASTHEADER=6\n"},
+    };
+    for (const CutCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        OverviewServer offer;
+        offer.cutOn = c.cutOn;
+        ScriptedNntpServer server(ServeOverviewGroup(kGroup, heads, offer));
+        SetDefaultNntpPort(server.Port());
+        TestDir dir;
+        ASSERT_EQ(CreateGroupDirectory(dir.Path(), kServer, kGroup), 1);
+        HeaderDownloadParams params;
+        params.server = kServer;
+        params.group = kGroup;
+        params.baseDir = dir.Path();
+        params.mainDbPath = dir / "quillo.mdb";
+        params.useOverview = true;
+        params.overviewChunk = 4;
+        DownloadRecorder recorder;
+        EXPECT_EQ(DownloadHeaders(params, recorder, recorder), c.stored);
+        ASSERT_TRUE(server.WaitForClosedConnections(1));
+        ASSERT_EQ(recorder.messages.size(), 1u);
+        const std::string groupDir = GroupDirectory(dir.Path(), kServer, kGroup);
+        EXPECT_EQ(static_cast<int>(HeaderRows(groupDir).size()), c.stored);
+        EXPECT_EQ(ReadWholeFile(HeaderIniPath(groupDir)),
+                  "[HEADER]\ncount=14\nMIN=1\n" + c.lastHeader);
+    }
+}
+
 TEST(OverviewDownloadTest, DepthOneKeepsTheOneAtATimeExchange) {
     const std::vector<HeadLines> heads = FoldedHeads(kGroup, "t");
     ScriptedNntpServer server(ServeOverviewGroup(kGroup, heads, {}));

@@ -143,9 +143,22 @@ NntpScript ServeOverviewGroup(const std::string& group, std::vector<HeadLines> h
     const int count = static_cast<int>(served->size());
     return NntpScript()
         .Send("200 news.example.org InterNetNews NNRP server INN 2.7.1 ready (posting ok)\r\n")
-        .OnCommand([served, count, group, server](NntpServerConnection& c,
+        .OnCommand([served, count, group, server](NntpServerConnection& real,
                                                   const std::string& line) {
             const std::vector<HeadLines>& articles = *served;
+            // Sends a reply, or half of it and closes when it is the one to cut.
+            struct Sender {
+                NntpServerConnection& c;
+                bool cut;
+                void Send(const std::string& reply) {
+                    if (!cut) {
+                        c.Send(reply);
+                        return;
+                    }
+                    c.Send(reply.substr(0, reply.size() / 2));
+                    c.Close();
+                }
+            } c{real, !server.cutOn.empty() && line.starts_with(server.cutOn)};
             int first = 0;
             int last = 0;
             if (line == "CAPABILITIES\r\n" && server.capabilities) {

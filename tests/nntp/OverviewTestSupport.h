@@ -38,6 +38,9 @@ struct OverviewServer {
     bool listsHdr = true;               // CAPABILITIES lists HDR
     bool hdr = true;                    // answers HDR
     bool xhdr = true;                   // answers XHDR
+    // The reply to the first command that starts with this text is cut in its middle and the
+    // connection closed; empty: none is.
+    std::string cutOn;
 };
 // The script of one connection serving the articles as numbers 1..n of group.
 NntpScript ServeOverviewGroup(const std::string& group, std::vector<HeadLines> heads,

@@ -340,6 +340,37 @@ TEST_F(DbTableTest, EditingKeepsTheRecordInPlace) {
               (std::vector<std::string>{"0|<null>", "1|B (edited)", "2|c"}));
 }
 
+TEST_F(DbTableTest, EditsOfDifferentFieldsSetOnlyTheirOwn) {
+    // Each set of fields edited has a statement of its own, prepared once and used again.
+    MakeTable({"a", "b", "c"});
+    {
+        CDbTable t;
+        ASSERT_EQ(t.Open("T", m_db), 1);
+        struct Edit {
+            int record;
+            std::vector<std::pair<std::string, std::string>> fields;
+        };
+        const std::vector<Edit> edits = {
+            {0, {{"Subject", "s0"}}},
+            {1, {{"Num", "n1"}}},
+            {2, {{"Subject", "s2"}, {"Num", "n2"}}},
+            {1, {{"Subject", "s1"}}},
+            {0, {{"Num", "n0"}, {"Subject", ""}}},
+            {2, {{"Num", "n2b"}}},
+        };
+        for (const Edit& edit : edits) {
+            ASSERT_EQ(t.MoveTo(edit.record), 1);
+            ASSERT_EQ(t.Edit(), 1);
+            for (const auto& [field, value] : edit.fields)
+                ASSERT_EQ(t.SetField(field, value), 1);
+            ASSERT_EQ(t.Update(), 1);
+        }
+    }
+    RawDb raw(m_db);
+    EXPECT_EQ(raw.Rows("SELECT Num, Subject FROM T ORDER BY rowid"),
+              (std::vector<std::string>{"n0|<null>", "n1|s1", "n2b|s2"}));
+}
+
 TEST_F(DbTableTest, AddNewAppendsWithoutMovingTheCursor) {
     MakeTable({"a", "b"});
     CDbTable t;
