@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Cuts a cached article (Shift_JIS lines ended with CR LF) into files the article view can show:
@@ -25,10 +26,18 @@ inline constexpr char kHeaderPartFile[] = "header.txt";
 inline constexpr char kBodyPartFile[] = "body.txt";
 
 // One entry of the part list: its text ("0: Header", "1: Body", "3 PlainText3", "2 HtmlText2")
-// and its item data.
+// and its item data. The file keeps the bytes the cache holds; how to read them travels with
+// the entry: the charset of the text (PartTextCharset, empty for Shift_JIS) and whether the
+// part is still base64 encoded.
 struct CPartEntry {
+    CPartEntry(std::string text = {}, int data = kPartTextFile, std::string charset = {},
+               bool base64 = false)
+        : m_text(std::move(text)), m_data(data), m_charset(std::move(charset)), m_base64(base64) {}
+
     std::string m_text;
     int m_data = kPartTextFile;
+    std::string m_charset;
+    bool m_base64 = false;
 
     bool operator==(const CPartEntry&) const = default;
 };
