@@ -11,6 +11,7 @@
 #include "store/ServerConfig.h"
 #include "threads/HeaderThreads.h"
 #include "threads/MessageIdIndex.h"
+#include "ui/CharsetText.h"
 #include "ui/DialogUnits.h"
 #include "ui/PumpMessages.h"
 #include "ui/SjisText.h"
@@ -145,7 +146,7 @@ public:
 
     int InsertItem(int parentId, const std::string& label) override {
         auto* item = new QTreeWidgetItem;
-        SetTreeItemText(item, label);
+        SetHeaderItemText(item, label);
         item->setIcon(0, m_plain);
         const int id = m_dlg.NextHeaderItemId();
         item->setData(0, kHeaderItemIdRole, id);
@@ -632,7 +633,7 @@ void CReaderDlg::SetStatusText(const QString& text) {
 }
 
 void CReaderDlg::SetStatusTextSjis(const std::string& sjis) {
-    m_status->setText(FromSjis(sjis));
+    m_status->setText(FromSjisHeader(sjis));
 }
 
 QString CReaderDlg::StatusText() const {

@@ -111,7 +111,8 @@ public:
     // operations call it first and EnableCommands when done.
     void DisableCommands();
 
-    // Status line: fixed texts of the program, or Shift_JIS data.
+    // Status line: fixed texts of the program, or Shift_JIS data (stored header values among
+    // them, whose encoded words are decoded for the screen).
     void SetStatusText(const QString& text);
     void SetStatusTextSjis(const std::string& sjis);
     QString StatusText() const;
