@@ -68,9 +68,12 @@ constexpr const char* kHelpResource = ":/help/quillo-help.htm";
 // Shift_JIS bytes.
 constexpr int kHeaderItemIdRole = Qt::UserRole + 1;
 constexpr int kIndexBytesRole = Qt::UserRole;
-// Item data of the part list: the entry's kind of file, and its Shift_JIS text.
+// Item data of the part list: the entry's kind of file, its Shift_JIS text, and how its file's
+// text is read (charset, base64).
 constexpr int kPartDataRole = Qt::UserRole;
 constexpr int kPartBytesRole = Qt::UserRole + 1;
+constexpr int kPartCharsetRole = Qt::UserRole + 2;
+constexpr int kPartBase64Role = Qt::UserRole + 3;
 
 void SetItemBold(QTreeWidgetItem* item, bool bold) {
     QFont font = item->font(0);
@@ -714,6 +717,8 @@ void CReaderDlg::FillPartList(int parseResult, const std::vector<CPartEntry>& en
         auto* row = new QListWidgetItem(FromSjis(entry.m_text));
         row->setData(kPartDataRole, entry.m_data);
         row->setData(kPartBytesRole, QByteArray::fromStdString(entry.m_text));
+        row->setData(kPartCharsetRole, QByteArray::fromStdString(entry.m_charset));
+        row->setData(kPartBase64Role, entry.m_base64);
         m_partList->addItem(row);
     }
 
@@ -737,8 +742,10 @@ std::vector<CPartEntry> CReaderDlg::PartListEntries() const {
     std::vector<CPartEntry> entries;
     for (int i = 0; i < m_partList->count(); ++i) {
         const QListWidgetItem* row = m_partList->item(i);
-        entries.push_back({row->data(kPartBytesRole).toByteArray().toStdString(),
-                           row->data(kPartDataRole).toInt()});
+        entries.emplace_back(row->data(kPartBytesRole).toByteArray().toStdString(),
+                             row->data(kPartDataRole).toInt(),
+                             row->data(kPartCharsetRole).toByteArray().toStdString(),
+                             row->data(kPartBase64Role).toBool());
     }
     return entries;
 }
@@ -751,7 +758,8 @@ void CReaderDlg::ShowSelectedPart() {
     const std::string path = PartFilePath(row->data(kPartBytesRole).toByteArray().toStdString(),
                                           row->data(kPartDataRole).toInt());
     if (!path.empty())
-        m_htmlView->ShowPartFile(path);
+        m_htmlView->ShowPartFile(path, {row->data(kPartCharsetRole).toByteArray().toStdString(),
+                                        row->data(kPartBase64Role).toBool()});
 }
 
 void CReaderDlg::SetHeaderItemFetched(int id) {

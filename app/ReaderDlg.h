@@ -150,7 +150,8 @@ public:
     // The labels of the selected header item and its ancestors, root first, the item's own label
     // last; the rest empty. A thread deeper than kHeaderPathLabels keeps the nearest ancestors.
     const std::array<std::string, kHeaderPathSize>& HeaderPath() const { return m_headerPath; }
-    // The part list's entries in the order shown, with their Shift_JIS texts and item data.
+    // The part list's entries in the order shown, with their Shift_JIS texts, item data and the
+    // charset and transfer encoding their files are read with.
     std::vector<CPartEntry> PartListEntries() const;
     // Where the home button takes the article view.
     std::string HomePagePath() const;
