@@ -155,3 +155,16 @@ CSjisText PartFileToSjis(const std::string& path, const std::string& charset, bo
                             std::istreambuf_iterator<char>());
     return ConvertToSjis(PreparePartText(bytes, charset, base64), PartServedCharset(charset));
 }
+
+CSjisText BodyTextToSjis(std::string_view text, std::string_view contentType,
+                         std::string_view transferEncoding) {
+    const std::string charset = PartTextCharset(contentType, transferEncoding);
+    return ConvertToSjis(PreparePartText(text, charset, IsBase64Transfer(transferEncoding)),
+                         PartServedCharset(charset));
+}
+
+std::string ReplacementNote(int replaced) {
+    if (replaced <= 0)
+        return {};
+    return "Shift_JIS にない文字 " + std::to_string(replaced) + " 個を〓にしました";
+}

@@ -127,4 +127,49 @@ TEST(PartFileToSjisTest, ReadsThePartAsTheViewDoes) {
     EXPECT_EQ(PartFileToSjis(dir / "missing.txt", "UTF-8", false), (CSjisText{"", 0}));
 }
 
+struct BodyCase {
+    const char* name;
+    std::string text; // joined as the search joins lines
+    const char* contentType;
+    const char* transfer;
+    std::string sjis;
+    int replaced;
+};
+
+std::ostream& operator<<(std::ostream& os, const BodyCase& c) {
+    return os << c.name;
+}
+
+class BodyTextToSjisTest : public testing::TestWithParam<BodyCase> {};
+
+TEST_P(BodyTextToSjisTest, ReadsTheBodyAsTheViewDoes) {
+    const CSjisText out =
+        BodyTextToSjis(GetParam().text, GetParam().contentType, GetParam().transfer);
+    EXPECT_EQ(Escaped(out.m_text), Escaped(GetParam().sjis));
+    EXPECT_EQ(out.m_replaced, GetParam().replaced);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, BodyTextToSjisTest,
+    testing::Values(
+        BodyCase{"shift_jis", "\x93\xfa", "text/plain; charset=ISO-2022-JP", " 7bit", "\x93\xfa",
+                 0},
+        BodyCase{"no declaration", "\x93\xfa", "", "", "\x93\xfa", 0},
+        BodyCase{"utf-8 8bit", "日本語", "text/plain; charset=UTF-8", " 8bit",
+                 "\x93\xfa\x96\x7b\x8c\xea", 0},
+        // base64 lines joined with nothing between still decode
+        BodyCase{"utf-8 base64", "5pel5pys6Kqe44Gn44GZ44CCDQrjgILjgIINCg==",
+                 "text/plain; charset=\"utf-8\"", " base64",
+                 "\x93\xfa\x96\x7b\x8c\xea\x82\xc5\x82\xb7\x81\x42\r\n\x81\x42\x81\x42\r\n", 0},
+        BodyCase{"euc-jp", "\xc6\xfc\xcb\xdc", "text/plain; charset=EUC-JP", "", "\x93\xfa\x96\x7b",
+                 0},
+        BodyCase{"latin", "caf\xe9", "text/plain; charset=ISO-8859-1", " 8bit", "caf" + kGeta, 1}));
+
+TEST(ReplacementNoteTest, SaysHowManyWereReplaced) {
+    EXPECT_EQ(ReplacementNote(0), "");
+    EXPECT_EQ(ReplacementNote(-1), "");
+    EXPECT_EQ(ReplacementNote(1), "Shift_JIS にない文字 1 個を〓にしました");
+    EXPECT_EQ(ReplacementNote(12), "Shift_JIS にない文字 12 個を〓にしました");
+}
+
 } // namespace
