@@ -69,11 +69,11 @@ constexpr const char* kHelpResource = ":/help/quillo-help.htm";
 constexpr int kHeaderItemIdRole = Qt::UserRole + 1;
 constexpr int kIndexBytesRole = Qt::UserRole;
 // Item data of the part list: the entry's kind of file, its Shift_JIS text, and how its file's
-// text is read (charset, base64).
+// text is read (charset, transfer encoding).
 constexpr int kPartDataRole = Qt::UserRole;
 constexpr int kPartBytesRole = Qt::UserRole + 1;
 constexpr int kPartCharsetRole = Qt::UserRole + 2;
-constexpr int kPartBase64Role = Qt::UserRole + 3;
+constexpr int kPartTransferRole = Qt::UserRole + 3;
 
 void SetItemBold(QTreeWidgetItem* item, bool bold) {
     QFont font = item->font(0);
@@ -718,7 +718,7 @@ void CReaderDlg::FillPartList(int parseResult, const std::vector<CPartEntry>& en
         row->setData(kPartDataRole, entry.m_data);
         row->setData(kPartBytesRole, QByteArray::fromStdString(entry.m_text));
         row->setData(kPartCharsetRole, QByteArray::fromStdString(entry.m_charset));
-        row->setData(kPartBase64Role, entry.m_base64);
+        row->setData(kPartTransferRole, static_cast<int>(entry.m_transfer));
         m_partList->addItem(row);
     }
 
@@ -745,7 +745,7 @@ std::vector<CPartEntry> CReaderDlg::PartListEntries() const {
         entries.emplace_back(row->data(kPartBytesRole).toByteArray().toStdString(),
                              row->data(kPartDataRole).toInt(),
                              row->data(kPartCharsetRole).toByteArray().toStdString(),
-                             row->data(kPartBase64Role).toBool());
+                             static_cast<CTransfer>(row->data(kPartTransferRole).toInt()));
     }
     return entries;
 }
@@ -758,8 +758,9 @@ void CReaderDlg::ShowSelectedPart() {
     const std::string path = PartFilePath(row->data(kPartBytesRole).toByteArray().toStdString(),
                                           row->data(kPartDataRole).toInt());
     if (!path.empty())
-        m_htmlView->ShowPartFile(path, {row->data(kPartCharsetRole).toByteArray().toStdString(),
-                                        row->data(kPartBase64Role).toBool()});
+        m_htmlView->ShowPartFile(path,
+                                 {row->data(kPartCharsetRole).toByteArray().toStdString(),
+                                  static_cast<CTransfer>(row->data(kPartTransferRole).toInt())});
 }
 
 void CReaderDlg::SetHeaderItemFetched(int id) {

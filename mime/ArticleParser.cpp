@@ -89,11 +89,12 @@ public:
         }
     }
     const std::string& Value() const { return m_value; }
+    const std::string& TransferEncoding() const { return m_transfer; }
 
     // How the text of the part this header heads is to be read.
     void Describe(CPartEntry& entry) const {
         entry.m_charset = PartTextCharset(m_value, m_transfer);
-        entry.m_base64 = IsBase64Transfer(m_transfer);
+        entry.m_transfer = PartTransfer(m_transfer);
     }
 
 private:
@@ -152,9 +153,13 @@ public:
         CPartEntry entry(std::move(text), itemData);
         if (header)
             header->Describe(entry);
-        // HTML lines go through JisToSjis on their way into the file.
-        if (itemData == kPartHtmlFile && !entry.m_base64 && entry.m_charset == kCharsetJis)
-            entry.m_charset.clear();
+        // HTML lines have their soft line breaks joined and go through JisToSjis on their way
+        // into the file.
+        if (itemData == kPartHtmlFile && entry.m_transfer != CTransfer::Base64) {
+            entry.m_transfer = CTransfer::None;
+            if (entry.m_charset == kCharsetJis)
+                entry.m_charset.clear();
+        }
         entries.push_back(std::move(entry));
     }
     void WriteLine(std::string_view line) { m_file.WriteLine(line); }
@@ -287,7 +292,12 @@ int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entrie
         } else if (StartsWithNoCase(partType, "text/html")) {
             PartWriter out(dir, entries, number + " HtmlText" + number, kPartHtmlFile,
                            &*partHeader);
-            end = CopyHtmlPart(reader, out);
+            // Soft line breaks belong to quoted-printable: the "=" padding that ends a base64
+            // part would otherwise take its last line away.
+            if (PartTransfer(partHeader->TransferEncoding()) == CTransfer::Base64)
+                end = CopyPlainPart(reader, out);
+            else
+                end = CopyHtmlPart(reader, out);
         }
         // Parts of any other type are passed over while looking for the next delimiter.
         atDelimiter = end == PartEnd::Delimiter;

@@ -159,6 +159,26 @@ std::string JisLinesToSjis(std::string_view text) {
     return out;
 }
 
+// "=" at the end of a line, with the line end after it, goes.
+std::string JoinSoftLineBreaks(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '=') {
+            if (text.substr(i + 1, 2) == "\r\n") {
+                i += 2;
+                continue;
+            }
+            if (text.substr(i + 1, 1) == "\n") {
+                i += 1;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
 std::string DropStrayCarriageReturns(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -220,6 +240,14 @@ bool IsQuotedPrintableTransfer(std::string_view transferEncoding) {
     return EqualsNoCase(Trim(transferEncoding, kBlanks), "quoted-printable");
 }
 
+CTransfer PartTransfer(std::string_view transferEncoding) {
+    if (IsBase64Transfer(transferEncoding))
+        return CTransfer::Base64;
+    if (IsQuotedPrintableTransfer(transferEncoding))
+        return CTransfer::QuotedPrintable;
+    return CTransfer::None;
+}
+
 std::string PartTextCharset(std::string_view contentType, std::string_view transferEncoding) {
     const std::string charset = CanonicalCharset(ContentTypeParameter(contentType, "charset"));
     if (charset == kCharsetSjis || charset == "US-ASCII")
@@ -251,13 +279,18 @@ std::string DecodeBase64Text(std::string_view text) {
     return out;
 }
 
-std::string PreparePartText(std::string_view fileBytes, const std::string& charset, bool base64) {
-    std::string text = base64 ? DecodeBase64Text(fileBytes) : std::string(fileBytes);
-    if (charset == kCharsetJis)
-        return JisLinesToSjis(text);
-    if (!charset.empty() && !base64)
-        return DropStrayCarriageReturns(text);
-    return text;
+std::string PreparePartText(std::string_view fileBytes, const std::string& charset,
+                            CTransfer transfer) {
+    std::string text;
+    if (transfer == CTransfer::Base64) {
+        text = DecodeBase64Text(fileBytes);
+    } else {
+        text = charset.empty() || charset == kCharsetJis ? std::string(fileBytes)
+                                                         : DropStrayCarriageReturns(fileBytes);
+        if (transfer == CTransfer::QuotedPrintable)
+            text = JoinSoftLineBreaks(text);
+    }
+    return charset == kCharsetJis ? JisLinesToSjis(text) : text;
 }
 
 std::string PartServedCharset(const std::string& charset) {

@@ -33,6 +33,13 @@ std::string ContentTypeParameter(std::string_view contentType, std::string_view 
 bool IsBase64Transfer(std::string_view transferEncoding);
 bool IsQuotedPrintableTransfer(std::string_view transferEncoding);
 
+// What the transfer encoding of a part leaves in its file. A base64 part is still encoded. A
+// quoted-printable part was decoded by the fetch, but its soft line breaks ("=" at a line end)
+// are still there; an HTML part has them joined by the part cutting already.
+enum class CTransfer { None, Base64, QuotedPrintable };
+
+CTransfer PartTransfer(std::string_view transferEncoding);
+
 // The charset the text of a part file is in, given the part's Content-Type and
 // Content-Transfer-Encoding values: empty for Shift_JIS, the program's own. A part without a
 // declaration, with an unknown one, or declared Shift_JIS or US-ASCII is Shift_JIS.
@@ -46,12 +53,15 @@ std::string PartTextCharset(std::string_view contentType, std::string_view trans
 // zero bytes included; bits of an unfinished last group are dropped.
 std::string DecodeBase64Text(std::string_view text);
 
-// The text of a part file as the view and the quoting read it: base64 decoded for a base64
-// part; an ISO-2022-JP part turned into Shift_JIS line by line (JisToSjis leaves text that is
-// Shift_JIS already unchanged); in any other charset, the carriage return that the
-// Shift_JIS-aware line reader took into a line after a byte it read as a lead byte is dropped
-// again (its line then ends in CR CR LF). The result is in PartServedCharset(charset).
-std::string PreparePartText(std::string_view fileBytes, const std::string& charset, bool base64);
+// The text of a part file as the view and the quoting read it: a base64 part decoded. Otherwise,
+// in a charset other than the program's own, the carriage return that the Shift_JIS-aware line
+// reader took into a line after a byte it read as a lead byte is dropped again (its line then
+// ends in CR CR LF), and a quoted-printable part has its soft line breaks joined (a character
+// may be split by one). Last, an ISO-2022-JP part is turned into Shift_JIS line by line
+// (JisToSjis leaves text that is Shift_JIS already unchanged). The result is in
+// PartServedCharset(charset).
+std::string PreparePartText(std::string_view fileBytes, const std::string& charset,
+                            CTransfer transfer);
 
 // The charset of PreparePartText's result: empty (Shift_JIS) for ISO-2022-JP, else charset.
 std::string PartServedCharset(const std::string& charset);

@@ -125,7 +125,7 @@ CSjisText ConvertToSjis(std::string_view bytes, const std::string& charset) {
     if (charset.empty() || charset == kCharsetSjis)
         return {std::string(bytes), 0};
     if (charset == kCharsetJis)
-        return {PreparePartText(bytes, charset, false), 0};
+        return {PreparePartText(bytes, charset, CTransfer::None), 0};
     // In every other charset the program knows, ASCII text is itself.
     bool ascii = true;
     for (char c : bytes)
@@ -147,19 +147,19 @@ CSjisText HeaderTextToSjis(std::string_view stored) {
     return out;
 }
 
-CSjisText PartFileToSjis(const std::string& path, const std::string& charset, bool base64) {
+CSjisText PartFileToSjis(const std::string& path, const std::string& charset, CTransfer transfer) {
     std::ifstream file(path, std::ios::binary);
     if (!file)
         return {};
     const std::string bytes((std::istreambuf_iterator<char>(file)),
                             std::istreambuf_iterator<char>());
-    return ConvertToSjis(PreparePartText(bytes, charset, base64), PartServedCharset(charset));
+    return ConvertToSjis(PreparePartText(bytes, charset, transfer), PartServedCharset(charset));
 }
 
 CSjisText BodyTextToSjis(std::string_view text, std::string_view contentType,
                          std::string_view transferEncoding) {
     const std::string charset = PartTextCharset(contentType, transferEncoding);
-    return ConvertToSjis(PreparePartText(text, charset, IsBase64Transfer(transferEncoding)),
+    return ConvertToSjis(PreparePartText(text, charset, PartTransfer(transferEncoding)),
                          PartServedCharset(charset));
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mime/Charset.h"
+
 #include <string>
 #include <string_view>
 
@@ -30,14 +32,14 @@ CSjisText ConvertToSjis(std::string_view bytes, const std::string& charset);
 CSjisText HeaderTextToSjis(std::string_view stored);
 
 // The text of a part file as Shift_JIS: PreparePartText, then ConvertToSjis. A file that
-// cannot be read gives an empty text. charset and base64 are those of the part's entry. This is
-// what a reply quotes.
-CSjisText PartFileToSjis(const std::string& path, const std::string& charset, bool base64);
+// cannot be read gives an empty text. charset and transfer are those of the part's entry. This
+// is what a reply quotes.
+CSjisText PartFileToSjis(const std::string& path, const std::string& charset, CTransfer transfer);
 
 // Body text of a cached article (lines as the cache holds them, joined in any way) as Shift_JIS,
 // read by the article's main Content-Type and Content-Transfer-Encoding values as the view
-// reads its body: base64 decoded, text of another charset converted. This is what a search
-// compares.
+// reads its body: base64 decoded, soft line breaks joined, text of another charset converted.
+// This is what a search compares.
 CSjisText BodyTextToSjis(std::string_view text, std::string_view contentType,
                          std::string_view transferEncoding);
 

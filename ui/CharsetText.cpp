@@ -12,7 +12,7 @@ QString FromCharset(std::string_view bytes, const std::string& charset) {
     if (charset.empty() || charset == kCharsetSjis)
         return FromSjis(bytes);
     if (charset == kCharsetJis)
-        return FromSjis(PreparePartText(bytes, charset, false));
+        return FromSjis(PreparePartText(bytes, charset, CTransfer::None));
     // Qt takes every canonical name from ICU. Opening a converter costs more than converting a
     // label, so each charset keeps one.
     thread_local std::map<std::string, QStringDecoder, std::less<>> decoders;

@@ -19,7 +19,7 @@ public:
     void NavigateFile(const std::string& path);
     // Shows a part file of the private temporary directory (file system bytes) through the part
     // scheme: as plain text for ".txt", as a web page for ".htm", read as Shift_JIS unless
-    // format names another charset or base64. The scheme refuses any other file.
+    // format names another charset or a transfer encoding. The scheme refuses any other file.
     void ShowPartFile(const std::string& path, const CPartFormat& format = {});
     // Walk the view's history; nothing happens at either end of it.
     void GoBack();

@@ -38,6 +38,7 @@ bool EndsWith(std::string_view text, std::string_view tail) {
 constexpr char kCharsetItem[] = "charset";
 constexpr char kTransferItem[] = "transfer";
 constexpr char kBase64Transfer[] = "base64";
+constexpr char kQuotedTransfer[] = "quoted-printable";
 
 QByteArray ContentType(bool html, const std::string& charset) {
     return QByteArray(html ? "text/html; charset=" : "text/plain; charset=") +
@@ -89,8 +90,10 @@ QUrl PartUrl(const std::string& path, const CPartFormat& format) {
     QUrlQuery query;
     if (!format.m_charset.empty())
         query.addQueryItem(QLatin1String(kCharsetItem), QString::fromStdString(format.m_charset));
-    if (format.m_base64)
-        query.addQueryItem(QLatin1String(kTransferItem), QLatin1String(kBase64Transfer));
+    if (format.m_transfer != CTransfer::None)
+        query.addQueryItem(QLatin1String(kTransferItem),
+                           QLatin1String(format.m_transfer == CTransfer::Base64 ? kBase64Transfer
+                                                                                : kQuotedTransfer));
     if (!query.isEmpty())
         url.setQuery(query);
     return url;
@@ -133,7 +136,11 @@ bool ResolvePartUrl(const QUrl& url, std::string& path, QByteArray& contentType,
     const std::string charset = query.queryItemValue(QLatin1String(kCharsetItem)).toStdString();
     if (!charset.empty() && CanonicalCharset(charset) == charset)
         format.m_charset = charset;
-    format.m_base64 = query.queryItemValue(QLatin1String(kTransferItem)) == kBase64Transfer;
+    const QString transfer = query.queryItemValue(QLatin1String(kTransferItem));
+    if (transfer == QLatin1String(kBase64Transfer))
+        format.m_transfer = CTransfer::Base64;
+    else if (transfer == QLatin1String(kQuotedTransfer))
+        format.m_transfer = CTransfer::QuotedPrintable;
     return true;
 }
 
@@ -146,11 +153,11 @@ QByteArray PreparePartReply(const QByteArray& file, const CPartFormat& format, b
         contentType = ContentType(false, kCharsetUtf8);
         return DecodeHeaderLines(bytes).toUtf8();
     }
-    if (format.m_charset.empty() && !format.m_base64)
+    if (format.m_charset.empty() && format.m_transfer == CTransfer::None)
         return file;
     contentType =
         ContentType(contentType.startsWith("text/html"), PartServedCharset(format.m_charset));
-    return QByteArray::fromStdString(PreparePartText(bytes, format.m_charset, format.m_base64));
+    return QByteArray::fromStdString(PreparePartText(bytes, format.m_charset, format.m_transfer));
 }
 
 void CPartSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {

@@ -5,6 +5,8 @@
 #include <QWebEngineUrlSchemeHandler>
 #include <string>
 
+#include "mime/Charset.h"
+
 class QWebEngineProfile;
 
 // Part files are shown through a scheme of our own rather than file: URLs, so that the reply
@@ -17,13 +19,13 @@ inline constexpr char kPartScheme[] = "quillo-part";
 inline constexpr char kPartTextType[] = "text/plain; charset=Shift_JIS";
 inline constexpr char kPartHtmlType[] = "text/html; charset=Shift_JIS";
 
-// How the text of a part file is read (the part list entry's m_charset and m_base64): its
-// charset, empty for Shift_JIS, and whether it is still base64 encoded. The file itself keeps
-// the bytes the cache holds; the scheme decodes while it serves. It travels in the part's URL,
-// so going back to a part reads it the same way.
+// How the text of a part file is read (the part list entry's m_charset and m_transfer): its
+// charset, empty for Shift_JIS, and what its transfer encoding left in the file. The file itself
+// keeps the bytes the cache holds; the scheme decodes while it serves. It travels in the part's
+// URL, so going back to a part reads it the same way.
 struct CPartFormat {
     std::string m_charset;
-    bool m_base64 = false;
+    CTransfer m_transfer = CTransfer::None;
 
     bool operator==(const CPartFormat&) const = default;
 };
@@ -46,7 +48,7 @@ bool ResolvePartUrl(const QUrl& url, std::string& path, QByteArray& contentType,
                     CPartFormat& format);
 
 // What the scheme sends for a part file's bytes, with contentType (as ResolvePartUrl gave it)
-// changed to match: base64 decoded and the charset named (PreparePartText); the header part
+// changed to match: decoded and the charset named (PreparePartText); the header part
 // ("header.txt", header true) with the encoded words left in its lines decoded, sent as UTF-8.
 // Bytes that need nothing of this come back as they are.
 QByteArray PreparePartReply(const QByteArray& file, const CPartFormat& format, bool header,

@@ -111,6 +111,21 @@ const std::vector<DecodedLine>& DecodedLines() {
         {5, "=E7=94=B0", "田中です。"},
         {5, "QP =E3", "QP の部分、"},
         {5, "=E8=A8=98", "記号 = も。"},
+        // soft line breaks stay, and split characters: 字 is e5 | ad 97, 改 e6 94 | b9
+        {5, "=E9=95=B7",
+         "\xe9\x95\xb7\xe3\x81\x84\xe8\xa1\x8c\xe3\x81\xaf\xe4\xb8\x83\xe5\x8d\x81\xe5\x85"
+         "\xad\xe6\x96\x87\xe5="},
+        {5, "=AD=97",
+         "\xad\x97\xe3\x81\x94\xe3\x81\xa8\xe3\x81\xab\xe8\xbb\x9f\xe3\x82\x89\xe3\x81\x8b"
+         "\xe3\x81\x84\xe6\x94="},
+        {5, "=B9=E8",
+         "\xb9\xe8\xa1\x8c\xe3\x81\xa7\xe6\x8a\x98\xe3\x82\x8a\xe8\xbf\x94\xe3\x81\x95\xe3"
+         "\x82\x8c\xe3\x81\xbe="},
+        {5, "=E3=81=99=E3",
+         "\xe3\x81\x99\xe3\x81\x8c\xe3\x80\x81\xe8\xaa\xad\xe3\x81\xbf\xe6\x89\x8b\xe3\x81"
+         "\x8c\xe3\x81\xa4\xe3="},
+        {5, "=81=AA",
+         "\x81\xaa\xe3\x81\x8e\xe7\x9b\xb4\xe3\x81\x97\xe3\x81\xbe\xe3\x81\x99\xe3\x80\x82"},
         {6, "From: =?", Sjis("From: 高橋三郎 <saburo@example.jp>")},
         {6, "Subject: =?", "Subject: =?UTF-8?B?5re35Zyo?= " + Sjis("した件名")},
         {6, "\x1b$B9b66", Sjis("高橋です。")},
@@ -298,11 +313,11 @@ void ReaderDlgCharsetInnTest::readEachArticle_data() {
     QTest::addColumn<QString>("selected");
     QTest::addColumn<QStringList>("shown"); // lines the view shows
 
-    auto body = [](const char* charset, bool base64) {
-        return Entries{{"0: Header", kPartTextFile}, {"1: Body", kPartTextFile, charset, base64}};
+    auto body = [](const char* charset, CTransfer transfer) {
+        return Entries{{"0: Header", kPartTextFile}, {"1: Body", kPartTextFile, charset, transfer}};
     };
     QTest::newRow("01 utf-8 8bit")
-        << 1 << body("UTF-8", false) << U("1: Body")
+        << 1 << body("UTF-8", CTransfer::None) << U("1: Body")
         << QStringList{
                U("山田です。"),
                U("この記事は UTF-8 の 8 ビットで書きました。"),
@@ -312,28 +327,28 @@ void ReaderDlgCharsetInnTest::readEachArticle_data() {
                U("-- "),
                U("山田太郎")};
     QTest::newRow("02 utf-8 base64")
-        << 2 << body("UTF-8", true) << U("1: Body")
+        << 2 << body("UTF-8", CTransfer::Base64) << U("1: Body")
         << QStringList{U("鈴木です。"), U("本文全体が base64 で符号化されています。"),
                        U("一行が長くなっても、七十六文字ごとに折り返された base64 "
                          "の行を読み手がつなぎ直して、元の文章が一続きに表示されます。")};
-    QTest::newRow("03 euc-jp") << 3 << body("EUC-JP", false) << U("1: Body")
+    QTest::newRow("03 euc-jp") << 3 << body("EUC-JP", CTransfer::None) << U("1: Body")
                                << QStringList{U("佐藤です。"),
                                               U("古い UNIX の端末から EUC-JP で投稿しています。"),
                                               U("半角カナもｶﾀｶﾅで書けます。")};
     QTest::newRow("04 iso-8859-1")
-        << 4 << body("windows-1252", false) << U("1: Body")
+        << 4 << body("windows-1252", CTransfer::None) << U("1: Body")
         << QStringList{U("Grüezi mitenand,"),
                        U("le café crème coûte 4,50 francs à la gare; ça va très bien."),
                        U("Ñandú, smørrebrød, Ærø.")};
     QTest::newRow("05 utf-8 alternative shows the html part")
         << 5
         << Entries{{"0: Header", kPartTextFile},
-                   {"1 PlainText1", kPartTextFile, "UTF-8", false},
-                   {"2 HtmlText2", kPartHtmlFile, "UTF-8", true}}
+                   {"1 PlainText1", kPartTextFile, "UTF-8", CTransfer::QuotedPrintable},
+                   {"2 HtmlText2", kPartHtmlFile, "UTF-8", CTransfer::Base64}}
         << U("2 HtmlText2")
         << QStringList{U("田中です。"), U("HTMLの部分は base64 で送っています。")};
     QTest::newRow("06 mixed words")
-        << 6 << body("", false) << U("1: Body")
+        << 6 << body("", CTransfer::None) << U("1: Body")
         << QStringList{U("高橋です。"),
                        U("件名の前半は UTF-8、後半は ISO-2022-JP の encoded word です。")};
 }
@@ -384,7 +399,7 @@ void ReaderDlgCharsetInnTest::readEachArticle() {
     QCOMPARE(chosen.front()->text(), selected);
     const CPartEntry& entry = entries[static_cast<std::size_t>(PartList()->row(chosen.front()))];
     const std::string partPath = PartFilePath(entry.m_text, entry.m_data);
-    QCOMPARE(View()->url(), PartUrl(partPath, {entry.m_charset, entry.m_base64}));
+    QCOMPARE(View()->url(), PartUrl(partPath, {entry.m_charset, entry.m_transfer}));
     QStringList lines = ViewLines();
     for (const QString& text : shown)
         QVERIFY2(lines.contains(text),
@@ -405,7 +420,10 @@ void ReaderDlgCharsetInnTest::readEachArticle() {
         // The plain part of the alternative, decoded by the fetch and shown as UTF-8.
         QVERIFY(Shows([&] { PartList()->setCurrentRow(1); }));
         lines = ViewLines();
-        for (const QString& text : {U("田中です。"), U("QP の部分、"), U("記号 = も。")})
+        // Soft line breaks joined again, split characters whole.
+        for (const QString& text : {U("田中です。"), U("QP の部分、"), U("記号 = も。"),
+                                    U("長い行は七十六文字ごとに軟らかい改行で折り返されますが、読み"
+                                      "手がつなぎ直します。")})
             QVERIFY2(lines.contains(text), qPrintable(text));
     }
     QVERIFY(!item->font(0).bold());

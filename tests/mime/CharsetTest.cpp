@@ -104,6 +104,11 @@ TEST(TransferEncodingTest, NamesInAnyCase) {
     EXPECT_FALSE(IsBase64Transfer(""));
     EXPECT_TRUE(IsQuotedPrintableTransfer(" Quoted-Printable"));
     EXPECT_FALSE(IsQuotedPrintableTransfer(" 8bit"));
+    EXPECT_EQ(PartTransfer(" BASE64"), CTransfer::Base64);
+    EXPECT_EQ(PartTransfer(" quoted-printable"), CTransfer::QuotedPrintable);
+    EXPECT_EQ(PartTransfer(" 8bit"), CTransfer::None);
+    EXPECT_EQ(PartTransfer(" x-uuencode"), CTransfer::None);
+    EXPECT_EQ(PartTransfer(""), CTransfer::None);
 }
 
 struct BytesCase {
@@ -140,7 +145,7 @@ struct PrepareCase {
     const char* name;
     std::string file;
     std::string charset;
-    bool base64;
+    CTransfer transfer;
     std::string text;
     const char* served;
 };
@@ -152,27 +157,53 @@ std::ostream& operator<<(std::ostream& os, const PrepareCase& c) {
 class PreparePartTextTest : public testing::TestWithParam<PrepareCase> {};
 
 TEST_P(PreparePartTextTest, GivesTheText) {
-    EXPECT_EQ(Escaped(PreparePartText(GetParam().file, GetParam().charset, GetParam().base64)),
+    EXPECT_EQ(Escaped(PreparePartText(GetParam().file, GetParam().charset, GetParam().transfer)),
               Escaped(GetParam().text));
     EXPECT_EQ(PartServedCharset(GetParam().charset), GetParam().served);
 }
 
+constexpr CTransfer kNone = CTransfer::None;
+constexpr CTransfer kBase64 = CTransfer::Base64;
+constexpr CTransfer kQuoted = CTransfer::QuotedPrintable;
+
 INSTANTIATE_TEST_SUITE_P(
     Parts, PreparePartTextTest,
     testing::Values(
-        PrepareCase{"sjis as it is", "\x93\xfa\r\r\n", "", false, "\x93\xfa\r\r\n", ""},
+        PrepareCase{"sjis as it is", "\x93\xfa\r\r\n", "", kNone, "\x93\xfa\r\r\n", ""},
         // "。" ends in 0x82, which the reader took as a lead byte with the CR after it
-        PrepareCase{"utf-8 stray cr", "\xe3\x80\x82\r\r\nb\r\n", "UTF-8", false,
+        PrepareCase{"utf-8 stray cr", "\xe3\x80\x82\r\r\nb\r\n", "UTF-8", kNone,
                     "\xe3\x80\x82\r\nb\r\n", "UTF-8"},
-        PrepareCase{"latin stray cr", "caf\xe9\r\r\n", "windows-1252", false, "caf\xe9\r\n",
+        PrepareCase{"latin stray cr", "caf\xe9\r\r\n", "windows-1252", kNone, "caf\xe9\r\n",
                     "windows-1252"},
-        PrepareCase{"base64 utf-8", "5pel5pys\r\nDQo=\r\n", "UTF-8", true, "日本\r\n", "UTF-8"},
-        PrepareCase{"base64 keeps its own cr", "YQ0NCg==\r\n", "UTF-8", true, "a\r\r\n", "UTF-8"},
-        PrepareCase{"base64 sjis", "k/o=\r\n", "", true, "\x93\xfa", ""},
-        PrepareCase{"jis lines", "\x1b$B$\"\x1b(B\r\nx\r\n\x1b$B$\"", "ISO-2022-JP", false,
+        PrepareCase{"base64 utf-8", "5pel5pys\r\nDQo=\r\n", "UTF-8", kBase64, "日本\r\n", "UTF-8"},
+        PrepareCase{"base64 keeps its own cr", "YQ0NCg==\r\n", "UTF-8", kBase64, "a\r\r\n",
+                    "UTF-8"},
+        PrepareCase{"base64 sjis", "k/o=\r\n", "", kBase64, "\x93\xfa", ""},
+        PrepareCase{"jis lines", "\x1b$B$\"\x1b(B\r\nx\r\n\x1b$B$\"", "ISO-2022-JP", kNone,
                     "\x82\xa0\r\nx\r\n\x82\xa0", ""},
-        PrepareCase{"jis already sjis", "\x82\xa0\r\n", "ISO-2022-JP", false, "\x82\xa0\r\n", ""},
-        PrepareCase{"base64 jis", "GyRCJCIbKEINCg==", "ISO-2022-JP", true, "\x82\xa0\r\n", ""}));
+        PrepareCase{"jis already sjis", "\x82\xa0\r\n", "ISO-2022-JP", kNone, "\x82\xa0\r\n", ""},
+        PrepareCase{"base64 jis", "GyRCJCIbKEINCg==", "ISO-2022-JP", kBase64, "\x82\xa0\r\n", ""}));
+
+// Soft line breaks that the fetch left in a quoted-printable part: joined, whatever the charset.
+INSTANTIATE_TEST_SUITE_P(
+    SoftBreaks, PreparePartTextTest,
+    testing::Values(
+        // 日 (e6 97 a5) split by a soft break
+        PrepareCase{"utf-8 character split", "a\xe6\x97=\r\n\xa5b\r\n", "UTF-8", kQuoted,
+                    "a\xe6\x97\xa5b\r\n", "UTF-8"},
+        // the reader's stray CR goes first, so the "=" ends its line again
+        PrepareCase{"after a stray cr", "\xe3\x80\x82=\r\nx\r\n", "UTF-8", kQuoted,
+                    "\xe3\x80\x82x\r\n", "UTF-8"},
+        PrepareCase{"sjis", "around =\r\nthe\r\n", "", kQuoted, "around the\r\n", ""},
+        PrepareCase{"lf line end", "a=\nb\n", "", kQuoted, "ab\n", ""},
+        PrepareCase{"equals inside a line stays", "a=b\r\n=\r\n\r\n", "", kQuoted, "a=b\r\n\r\n",
+                    ""},
+        PrepareCase{"last line", "a=", "", kQuoted, "a=", ""},
+        // an ISO-2022-JP sequence split by a soft break is joined before it is converted
+        PrepareCase{"jis split", "\x1b$B$=\r\n\"\x1b(B\r\n", "ISO-2022-JP", kQuoted, "\x82\xa0\r\n",
+                    ""},
+        PrepareCase{"not quoted keeps them", "a=\r\nb\r\n", "UTF-8", kNone, "a=\r\nb\r\n",
+                    "UTF-8"}));
 
 struct FormCase {
     char32_t from;

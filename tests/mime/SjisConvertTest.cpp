@@ -116,15 +116,20 @@ TEST(PartFileToSjisTest, ReadsThePartAsTheViewDoes) {
     TestDir dir;
     // base64 UTF-8: 日本語〜 CR LF
     ASSERT_TRUE(WriteWholeFile(dir / "b64.txt", "5pel5pys6Kqe44Cc\r\nDQo=\r\n"));
-    EXPECT_EQ(PartFileToSjis(dir / "b64.txt", "UTF-8", true),
+    EXPECT_EQ(PartFileToSjis(dir / "b64.txt", "UTF-8", CTransfer::Base64),
               (CSjisText{"\x93\xfa\x96\x7b\x8c\xea\x81\x60\r\n", 0}));
     // 8-bit UTF-8 whose "。" took the CR into its line
     ASSERT_TRUE(WriteWholeFile(dir / "8bit.txt", "\xe3\x80\x82\r\r\ncaf\xc3\xa9\r\n"));
-    EXPECT_EQ(PartFileToSjis(dir / "8bit.txt", "UTF-8", false),
+    EXPECT_EQ(PartFileToSjis(dir / "8bit.txt", "UTF-8", CTransfer::None),
               (CSjisText{"\x81\x42\r\ncaf" + kGeta + "\r\n", 1}));
     ASSERT_TRUE(WriteWholeFile(dir / "sjis.txt", "\x93\xfa\r\n"));
-    EXPECT_EQ(PartFileToSjis(dir / "sjis.txt", "", false), (CSjisText{"\x93\xfa\r\n", 0}));
-    EXPECT_EQ(PartFileToSjis(dir / "missing.txt", "UTF-8", false), (CSjisText{"", 0}));
+    EXPECT_EQ(PartFileToSjis(dir / "sjis.txt", "", CTransfer::None),
+              (CSjisText{"\x93\xfa\r\n", 0}));
+    // quoted-printable UTF-8 whose soft break split 日
+    ASSERT_TRUE(WriteWholeFile(dir / "qp.txt", "\xe6\x97=\r\n\xa5\r\n"));
+    EXPECT_EQ(PartFileToSjis(dir / "qp.txt", "UTF-8", CTransfer::QuotedPrintable),
+              (CSjisText{"\x93\xfa\r\n", 0}));
+    EXPECT_EQ(PartFileToSjis(dir / "missing.txt", "UTF-8", CTransfer::None), (CSjisText{"", 0}));
 }
 
 struct BodyCase {
@@ -161,6 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
         BodyCase{"utf-8 base64", "5pel5pys6Kqe44Gn44GZ44CCDQrjgILjgIINCg==",
                  "text/plain; charset=\"utf-8\"", " base64",
                  "\x93\xfa\x96\x7b\x8c\xea\x82\xc5\x82\xb7\x81\x42\r\n\x81\x42\x81\x42\r\n", 0},
+        BodyCase{"utf-8 quoted-printable", "\xe6\x97=\r\n\xa5", "text/plain; charset=UTF-8",
+                 " quoted-printable", "\x93\xfa", 0},
         BodyCase{"euc-jp", "\xc6\xfc\xcb\xdc", "text/plain; charset=EUC-JP", "", "\x93\xfa\x96\x7b",
                  0},
         BodyCase{"latin", "caf\xe9", "text/plain; charset=ISO-8859-1", " 8bit", "caf" + kGeta, 1}));

@@ -22,6 +22,10 @@ namespace {
 // Loading finishes within this many milliseconds on a slow machine.
 constexpr int kLoadTimeout = 60000;
 
+constexpr CTransfer kNone = CTransfer::None;
+constexpr CTransfer kBase64 = CTransfer::Base64;
+constexpr CTransfer kQuoted = CTransfer::QuotedPrintable;
+
 QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
@@ -112,17 +116,19 @@ void PartCharsetViewTest::partUrlCarriesTheFormat_data() {
     const std::string path = m_partDir + "/PlainText1.txt";
     const QString base = PartUrl(path).toString();
     QTest::newRow("none") << PartUrl(path) << CPartFormat{};
-    QTest::newRow("utf-8") << PartUrl(path, {"UTF-8", false}) << CPartFormat{"UTF-8", false};
-    QTest::newRow("base64") << PartUrl(path, {"", true}) << CPartFormat{"", true};
-    QTest::newRow("both") << PartUrl(path, {"EUC-JP", true}) << CPartFormat{"EUC-JP", true};
+    QTest::newRow("utf-8") << PartUrl(path, {"UTF-8", kNone}) << CPartFormat{"UTF-8", kNone};
+    QTest::newRow("base64") << PartUrl(path, {"", kBase64}) << CPartFormat{"", kBase64};
+    QTest::newRow("both") << PartUrl(path, {"EUC-JP", kBase64}) << CPartFormat{"EUC-JP", kBase64};
+    QTest::newRow("quoted-printable") << PartUrl(path, {"", kQuoted}) << CPartFormat{"", kQuoted};
     // Only canonical names the program knows reach the converters.
     QTest::newRow("label not canonical")
         << QUrl(base + QStringLiteral("?charset=utf8")) << CPartFormat{};
     QTest::newRow("unknown charset")
-        << QUrl(base + QStringLiteral("?charset=x-evil&transfer=base64")) << CPartFormat{"", true};
+        << QUrl(base + QStringLiteral("?charset=x-evil&transfer=base64"))
+        << CPartFormat{"", kBase64};
     QTest::newRow("other transfer")
         << QUrl(base + QStringLiteral("?charset=UTF-8&transfer=uuencode"))
-        << CPartFormat{"UTF-8", false};
+        << CPartFormat{"UTF-8", kNone};
 }
 
 void PartCharsetViewTest::partUrlCarriesTheFormat() {
@@ -130,14 +136,14 @@ void PartCharsetViewTest::partUrlCarriesTheFormat() {
     QFETCH(CPartFormat, format);
     std::string path;
     QByteArray contentType;
-    CPartFormat read{"left over", true};
+    CPartFormat read{"left over", kBase64};
     QVERIFY(ResolvePartUrl(url, path, contentType, read));
     QCOMPARE(read.m_charset, format.m_charset);
-    QCOMPARE(read.m_base64, format.m_base64);
+    QCOMPARE(read.m_transfer, format.m_transfer);
     QCOMPARE(contentType, QByteArray("text/plain; charset=Shift_JIS"));
     QVERIFY(path.ends_with("/PlainText1.txt"));
     // The format never opens a file the scheme would refuse.
-    QVERIFY(!ResolvePartUrl(PartUrl("/etc/passwd", {"UTF-8", true}), path, contentType, read));
+    QVERIFY(!ResolvePartUrl(PartUrl("/etc/passwd", {"UTF-8", kBase64}), path, contentType, read));
     QCOMPARE(read, CPartFormat{});
 }
 
@@ -154,16 +160,25 @@ void PartCharsetViewTest::prepareReply_data() {
     QTest::newRow("shift_jis as it is") << QByteArray("\x93\xfa\r\r\n") << CPartFormat{} << false
                                         << text << QByteArray("\x93\xfa\r\r\n") << text;
     QTest::newRow("utf-8 without the stray cr")
-        << QByteArray("\xe3\x80\x82\r\r\nx\r\n") << CPartFormat{"UTF-8", false} << false << text
+        << QByteArray("\xe3\x80\x82\r\r\nx\r\n") << CPartFormat{"UTF-8", kNone} << false << text
         << QByteArray("\xe3\x80\x82\r\nx\r\n") << QByteArray("text/plain; charset=UTF-8");
     QTest::newRow("base64 utf-8 html")
-        << QByteArray("PHA+5pel5pys6Kqe\r\nPC9wPg0K\r\n") << CPartFormat{"UTF-8", true} << false
+        << QByteArray("PHA+5pel5pys6Kqe\r\nPC9wPg0K\r\n") << CPartFormat{"UTF-8", kBase64} << false
         << html << QByteArray("<p>日本語</p>\r\n") << QByteArray("text/html; charset=UTF-8");
     QTest::newRow("base64 iso-2022-jp as shift_jis")
-        << QByteArray("GyRCJCIbKEINCg==\r\n") << CPartFormat{"ISO-2022-JP", true} << false << text
-        << QByteArray("\x82\xa0\r\n") << text;
-    QTest::newRow("base64 without charset") << QByteArray("k/o=\r\n") << CPartFormat{"", true}
+        << QByteArray("GyRCJCIbKEINCg==\r\n") << CPartFormat{"ISO-2022-JP", kBase64} << false
+        << text << QByteArray("\x82\xa0\r\n") << text;
+    QTest::newRow("base64 without charset") << QByteArray("k/o=\r\n") << CPartFormat{"", kBase64}
                                             << false << text << QByteArray("\x93\xfa") << text;
+    QTest::newRow("quoted-printable utf-8 joined") << QByteArray("a\xe6\x97=\r\n\xa5"
+                                                                 "b\r\n")
+                                                   << CPartFormat{"UTF-8", kQuoted} << false << text
+                                                   << QByteArray("a\xe6\x97\xa5"
+                                                                 "b\r\n")
+                                                   << QByteArray("text/plain; charset=UTF-8");
+    QTest::newRow("quoted-printable shift_jis joined")
+        << QByteArray("around =\r\nthe\r\n") << CPartFormat{"", kQuoted} << false << text
+        << QByteArray("around the\r\n") << text;
     QTest::newRow("header with utf-8 words")
         << QByteArray("From: =?UTF-8?B?5bGx55Sw?= <y@example.jp>\r\n"
                       "Subject: Re: =?UTF-8?B?5pel5pys?=\r\n\t=?UTF-8?B?6Kqe?= \x82\xa0\r\n\r\n")
@@ -197,22 +212,26 @@ void PartCharsetViewTest::partShowsInItsCharset_data() {
 
     QTest::newRow("utf-8 plain") << QByteArray("PlainText1.txt")
                                  << QByteArray("日本語です。\r\n。\r\r\nx\r\n")
-                                 << CPartFormat{"UTF-8", false} << U("日本語です。\n。\nx")
+                                 << CPartFormat{"UTF-8", kNone} << U("日本語です。\n。\nx")
                                  << U("UTF-8");
     QTest::newRow("base64 utf-8") << QByteArray("body.txt")
                                   << QByteArray("5pel5pys6Kqe44Gn44GZ44CCDQrjgILjgIINCg==\r\n")
-                                  << CPartFormat{"UTF-8", true} << U("日本語です。\n。。")
+                                  << CPartFormat{"UTF-8", kBase64} << U("日本語です。\n。。")
                                   << U("UTF-8");
     // A <meta charset> in the part does not change what the reply says.
     QTest::newRow("euc-jp html")
         << QByteArray("HtmlText2.htm")
         << QByteArray("<html><head><meta charset=\"utf-8\"></head><body><p>\xc6\xfc\xcb\xdc"
                       "</p></body></html>\r\n")
-        << CPartFormat{"EUC-JP", false} << U("日本") << U("EUC-JP");
+        << CPartFormat{"EUC-JP", kNone} << U("日本") << U("EUC-JP");
     QTest::newRow("latin plain") << QByteArray("PlainText3.txt")
                                  << QByteArray("Caf\xe9 cr\xe8me \x80 5\r\n")
-                                 << CPartFormat{"windows-1252", false} << U("Café crème € 5")
+                                 << CPartFormat{"windows-1252", kNone} << U("Café crème € 5")
                                  << U("windows-1252");
+    // 日 split by a soft line break that the fetch left in the part
+    QTest::newRow("quoted-printable utf-8")
+        << QByteArray("PlainText4.txt") << QByteArray("\xe6\x97=\r\n\xa5\xe6\x9c\xac\r\n")
+        << CPartFormat{"UTF-8", kQuoted} << U("日本") << U("UTF-8");
     QTest::newRow("header words") << QByteArray("header.txt")
                                   << QByteArray("Subject: =?UTF-8?B?5pel5pys6Kqe?= "
                                                 "=?UTF-8?Q?=E3=81=A7=E3=81=99?=\r\n\r\n")
@@ -244,7 +263,7 @@ void PartCharsetViewTest::backAndForwardKeepTheCharset() {
     CHtmlViewCtl view;
     view.resize(600, 400);
     view.show();
-    QVERIFY(Load(view, [&] { view.ShowPartFile(utf8, {"UTF-8", false}); }));
+    QVERIFY(Load(view, [&] { view.ShowPartFile(utf8, {"UTF-8", kNone}); }));
     QVERIFY(Load(view, [&] { view.ShowPartFile(sjis); }));
     QCOMPARE(PlainText(view).trimmed(), U("日本"));
     QVERIFY(Load(view, [&] { view.GoBack(); }));

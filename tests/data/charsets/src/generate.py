@@ -134,7 +134,8 @@ ARTICLES = {
     ], multipart("quillo-u8-7d1e", "This is a multi-part message in MIME format.\n\n", [
         (["Content-Type: text/plain; charset=UTF-8",
           "Content-Transfer-Encoding: quoted-printable"],
-         "田中です。\nQP の部分、\n記号 = も。\n",
+         "田中です。\nQP の部分、\n記号 = も。\n"
+         "長い行は七十六文字ごとに軟らかい改行で折り返されますが、読み手がつなぎ直します。\n",
          "utf-8", "quoted-printable"),
         (["Content-Type: text/html; charset=UTF-8",
           "Content-Transfer-Encoding: base64"],
