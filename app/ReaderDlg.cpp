@@ -124,6 +124,7 @@ public:
     void SetStatusText(const std::string& utf8) override {
         m_dlg.SetStatusText(QString::fromStdString(utf8));
     }
+    bool StopRequested() const override { return m_dlg.StopRequested(); }
 
 private:
     CReaderDlg& m_dlg;
@@ -146,6 +147,8 @@ public:
         ::PumpMessages();
         m_sincePump.start();
     }
+
+    bool StopRequested() override { return m_dlg.StopRequested(); }
 
     int InsertItem(int parentId, const std::string& label) override {
         auto* item = new QTreeWidgetItem;
@@ -233,7 +236,10 @@ private:
 };
 
 CReaderDlg::CReaderDlg(QWidget* parent)
-    : QDialog(parent), m_configProgress(std::make_unique<CWindowProgress>(*this)) {
+    : QDialog(parent), m_busy(
+                           this, [this] { DisableCommands(); }, [this] { EnableCommands(); },
+                           [this](int result) { QDialog::done(result); }),
+      m_configProgress(std::make_unique<CWindowProgress>(*this)) {
     InitResources();
     setObjectName(QString::number(IDD));
     // A fixed-size window with a caption, a system menu and a minimize box.
@@ -414,6 +420,8 @@ QIcon CReaderDlg::HeaderIcon(int image, int selectedImage) const {
 }
 
 void CReaderDlg::EnableCommands() {
+    if (IsBusy())
+        return;
     const bool group = !m_selPath[2].empty();
     m_btnUpdate->setEnabled(group);
     m_btnSync->setEnabled(group);
@@ -436,6 +444,11 @@ void CReaderDlg::DisableCommands() {
 
 void CReaderDlg::OnOK() {
     accept();
+}
+
+void CReaderDlg::done(int result) {
+    if (!m_busy.DeferClose(result))
+        QDialog::done(result);
 }
 
 void CReaderDlg::CreateMenuCommands() {
@@ -521,14 +534,19 @@ QTreeWidgetItem* CReaderDlg::AddGroupToTree(const std::string& server, const std
     return item;
 }
 
-int CReaderDlg::RunServerRegistration() {
+int CReaderDlg::RunServerRegistration(int& skippedGroups) {
     CServerRegDlg dlg(m_iniPath, m_mdbPath, this);
-    return dlg.exec();
+    const int result = dlg.exec();
+    skippedGroups = dlg.SkippedGroupCount();
+    return result;
 }
 
 void CReaderDlg::OnServerReg() {
-    if (RunServerRegistration() == 1)
-        ResetServerTree();
+    int skipped = 0;
+    if (RunServerRegistration(skipped) != 1)
+        return;
+    ResetServerTree();
+    SetStatusText(skipped > 0 ? QString::fromUtf8(kSkippedGroupsStatus).arg(skipped) : QString());
 }
 
 void CReaderDlg::OnSelchangedServerTree() {
@@ -547,19 +565,21 @@ void CReaderDlg::OnSelchangedServerTree() {
     for (QTreeWidgetItem* p = item; p; p = p->parent())
         chain.push_back(p);
     std::reverse(chain.begin(), chain.end());
-    for (std::size_t i = 0; i < m_selPath.size(); ++i)
-        m_selPath[i] = i < chain.size() ? TreeItemText(chain[i]) : std::string();
 
-    // Entries 2 onwards are the components of one dotted group name.
+    // Items 2 onwards are the components of one dotted group name, taken whole however deep it
+    // goes: a shorter name would be another group.
     std::string group;
-    for (std::size_t i = 2; i < m_selPath.size(); ++i) {
-        if (m_selPath[i].empty())
+    for (std::size_t i = 2; i < chain.size(); ++i) {
+        const std::string part = TreeItemText(chain[i]);
+        if (part.empty())
             continue;
         if (!group.empty())
             group += '.';
-        group += m_selPath[i];
-        m_selPath[i].clear();
+        group += part;
     }
+    m_selPath.fill(std::string());
+    for (std::size_t i = 0; i < 2 && i < chain.size(); ++i)
+        m_selPath[i] = TreeItemText(chain[i]);
     m_selPath[2] = group;
 
     if (!group.empty()) {
@@ -583,15 +603,15 @@ int CReaderDlg::NextHeaderItemId() {
 }
 
 void CReaderDlg::FillHeaderTree() {
-    ClearHeaderTree();
-    m_messageIdIndex->clear();
-    DisableCommands();
+    {
+        const CBusyScope busy = BeginBusy();
+        ClearHeaderTree();
+        m_messageIdIndex->clear();
 
-    CHeaderTreeFill fill(*this);
-    ::FillHeaderTree(CurrentGroupDirectory(), fill);
-    AttachHeaderItems();
-
-    EnableCommands();
+        CHeaderTreeFill fill(*this);
+        ::FillHeaderTree(CurrentGroupDirectory(), fill);
+        AttachHeaderItems();
+    }
     ResetProgress();
 }
 
@@ -670,24 +690,23 @@ void CReaderDlg::OnSelchangedHeaderTree(QTreeWidgetItem* current) {
     if (m_loadingArticle)
         return;
     m_loadingArticle = 1;
-
-    SetHeaderPath(current);
-    const int itemId = HeaderItemId(current);
-    const std::string label = TreeItemText(current);
-    const std::size_t blank = label.find(' ');
-    if (blank != std::string::npos) {
-        CArticleView view(*this, itemId);
-        const CArticleReadResult read =
-            ReadArticle(m_baseDir, CurrentServer(), CurrentGroup(), label.substr(0, blank), view);
-        // A later search goes on from the record of the article shown.
-        const int row = MessageIdIndexRow(read.m_recordIndex);
-        if (row >= 0)
-            m_messageIdIndex->setCurrentRow(row);
+    {
+        const CBusyScope busy = BeginBusy();
+        SetHeaderPath(current);
+        const int itemId = HeaderItemId(current);
+        const std::string label = TreeItemText(current);
+        const std::size_t blank = label.find(' ');
+        if (blank != std::string::npos) {
+            CArticleView view(*this, itemId);
+            // The server and group are taken as copies: the fetch waits for the server.
+            const CArticleReadResult read = ReadArticle(m_baseDir, CurrentServer(), CurrentGroup(),
+                                                        label.substr(0, blank), view);
+            // A later search goes on from the record of the article shown.
+            const int row = MessageIdIndexRow(read.m_recordIndex);
+            if (row >= 0)
+                m_messageIdIndex->setCurrentRow(row);
+        }
     }
-
-    // A long operation that let this selection through keeps its commands off until it ends.
-    if (m_btnExit->isEnabled())
-        EnableCommands();
     m_loadingArticle = 0;
 }
 
@@ -837,9 +856,9 @@ private:
 void CReaderDlg::OnUpdate() {
     if (CurrentGroup().empty())
         return;
+    const CBusyScope busy = BeginBusy();
     SetStatusText(QString::fromUtf8("ヘッダー読み取り中"));
     m_headerTree->clearSelection();
-    DisableCommands();
 
     HeaderDownloadParams params;
     params.server = CurrentServer();
@@ -855,8 +874,9 @@ void CReaderDlg::OnUpdate() {
     });
     DownloadHeaders(params, Progress(), view);
 
-    EnableCommands();
     ResetProgress();
-    FillHeaderTree();
+    // The window is about to close: a fill would only hold it up.
+    if (!StopRequested())
+        FillHeaderTree();
     SetStatusText(QString());
 }

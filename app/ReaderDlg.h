@@ -2,6 +2,7 @@
 
 #include "base/Progress.h"
 #include "mime/ArticleParser.h"
+#include "ui/BusyState.h"
 
 #include <QDialog>
 #include <QHash>
@@ -51,6 +52,10 @@ inline constexpr int kIdmAboutBox = 16;
 // The home page of the article view: the start page in the base directory, which shows without
 // a network.
 inline constexpr char kHomePageFile[] = "quillomb.htm";
+
+// The status line after a registration that left out group names the settings file cannot
+// hold; %1 is their number.
+inline constexpr char kSkippedGroupsStatus[] = "設定ファイルに書けないグループ名 %1 件を除きました";
 
 // The program's own manual, opened by F1.
 inline constexpr char kHelpFileName[] = "quillo-help.htm";
@@ -104,8 +109,36 @@ public:
     // database.
     void FillHeaderTree();
 
+    // ---- The busy state: one for every long operation of the window ----
+    //
+    // A long operation (header download, article fetch, header-tree fill, synchronisation,
+    // posting, search, ...) holds a scope for its whole run:
+    //
+    //     const CBusyScope busy = BeginBusy();
+    //     const std::string server = CurrentServer(); // work on copies, never on the members
+    //     ...
+    //     RunSomething(server, group, Progress());    // core loops pump through IProgress and
+    //                                                 // end early once StopRequested()
+    //
+    // While a scope lives:
+    // - the user's input to the window is held back: trees, part list, all buttons and check
+    //   boxes, the search text, the article view, keys, shortcuts and the context menu. So the
+    //   current server, group, article and part change only when the operation changes them:
+    //   selecting a tree item, filling the part list or navigating the view from code works as
+    //   usual, and the view keeps painting. Message boxes the operation shows take input;
+    // - the commands are off (DisableCommands) and EnableCommands changes nothing;
+    // - Escape, the close box and accept()/reject() do not close the window; they make
+    //   StopRequested() (and Progress().StopRequested()) true instead.
+    // Scopes nest. When the outermost one ends, EnableCommands sets the commands by the rules,
+    // and a close asked for meanwhile is carried out.
+    [[nodiscard]] CBusyScope BeginBusy() { return m_busy.Begin(); }
+    bool IsBusy() const { return m_busy.IsBusy(); }
+    // True once the user asked to close the window during the operation running now.
+    bool StopRequested() const { return m_busy.StopRequested(); }
+
     // Enables update, synchronise and post when a group is current, reply when the header tree
-    // has a selected item, search when it has any item, and exit.
+    // has a selected item, search when it has any item, and exit. Does nothing while the window
+    // is busy; the end of the busy state calls it.
     void EnableCommands();
     // Disables update, post, reply, synchronise, search and exit, in that order; long
     // operations call it first and EnableCommands when done.
@@ -120,8 +153,8 @@ public:
     void SetProgressRange(int low, int high);
     void SetProgressPos(int pos);
     void ResetProgress();
-    // The status line, the progress bar and the message pump, for core operations that report
-    // through an interface.
+    // The status line, the progress bar, the message pump and the busy state's stop request, for
+    // core operations that report through an interface.
     IProgress& Progress();
 
     // 1 while the header tree is being emptied or rebuilt by something other than the user, so
@@ -178,6 +211,10 @@ public:
     // Where the manual is written before it is opened.
     static std::string HelpFilePath();
 
+    // Closing the window (accept, reject, Escape, the close box) waits for the end of a long
+    // operation: see BeginBusy.
+    void done(int result) override;
+
 protected:
     void OnOK();
     // Window-menu commands; the version-information command shows the About box.
@@ -210,8 +247,9 @@ private:
     void CreateHtmlView();
     void CreateMenuCommands();
     void ResetServerTree();
-    // Runs the server registration window and returns how it ended.
-    int RunServerRegistration();
+    // Runs the server registration window and returns how it ended, with the number of groups
+    // it left out.
+    int RunServerRegistration(int& skippedGroups);
     // A header item identifier not given out before: nonzero, so 0 keeps meaning "no item".
     int NextHeaderItemId();
     // Empties the header tree, with the items of a fill still on their way to it.
@@ -265,6 +303,7 @@ private:
     QIcon m_icon;
     QAction* m_aboutAction = nullptr;
 
+    CBusyState m_busy;
     std::unique_ptr<CWindowProgress> m_configProgress;
     // Items of the header tree by identifier; rebuilt with the tree.
     QHash<int, QTreeWidgetItem*> m_headerItems;

@@ -14,4 +14,8 @@ public:
     virtual void PumpMessages() = 0;
     // The status line; the text is one of the program's own messages (UTF-8).
     virtual void SetStatusText(const std::string& /*utf8*/) {}
+    // True once the user has asked to close the window. A long loop asks after each
+    // PumpMessages and then ends at once, as it would at its last step: what it has done so far
+    // is made durable, the conversation is ended properly, and the window closes afterwards.
+    virtual bool StopRequested() const { return false; }
 };

@@ -225,6 +225,8 @@ PartEnd CopyPlainPart(MultipartReader& reader, PartWriter& out) {
 }
 
 // Joins quoted-printable soft line breaks, then converts what ISO-2022-JP the joined line holds.
+// The joined line is written whole: a cut would break the markup (and any escape sequence) in
+// the middle of the part.
 PartEnd CopyHtmlPart(MultipartReader& reader, PartWriter& out) {
     PartEnd end{};
     std::string assembled;
@@ -232,10 +234,10 @@ PartEnd CopyHtmlPart(MultipartReader& reader, PartWriter& out) {
         std::string_view text = *line;
         if (!text.empty() && text.back() == '=') {
             text.remove_suffix(1);
-            AppendCut(assembled, text, kHtmlLineMax);
+            assembled.append(text);
             continue;
         }
-        AppendCut(assembled, text, kHtmlLineMax);
+        assembled.append(text);
         out.WriteLine(JisToSjis(assembled));
         assembled.clear();
     }

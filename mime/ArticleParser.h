@@ -17,10 +17,8 @@
 inline constexpr int kPartTextFile = 0; // ".txt", shown as plain text
 inline constexpr int kPartHtmlFile = 1; // ".htm", shown as a web page
 
-// A Content-Type value, and the HTML line being assembled from soft line breaks, hold at most
-// this many bytes; the rest is cut off.
+// A Content-Type value holds at most this many bytes; the rest is cut off.
 inline constexpr std::size_t kContentTypeMax = 1023;
-inline constexpr std::size_t kHtmlLineMax = 1023;
 
 inline constexpr char kHeaderEntry[] = "0: Header";
 inline constexpr char kBodyEntry[] = "1: Body";

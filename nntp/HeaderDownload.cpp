@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -54,32 +55,37 @@ std::string_view StripOnce(std::string_view text, char open, char close) {
 
 // The group's table "Header", open for the whole download, with the position of the first
 // record of every Message-ID, so that finding a header's record costs no walk over the table.
-// Records are written in transactions the caller commits.
+// Records are written in transactions: Begin, Store..., Commit.
 class CHeaderWriter {
 public:
     explicit CHeaderWriter(std::string dbPath) : m_dbPath(std::move(dbPath)) {}
 
-    // False when the table cannot be opened: nothing was written.
-    bool Store(int number, const HeaderFields& fields) {
+    // False when the table cannot be opened.
+    bool Begin() {
         if (!EnsureOpen())
             return false;
-        if (!m_inTrans)
-            m_inTrans = m_table.BeginTrans() != 0;
+        m_inTrans = m_table.BeginTrans() != 0;
+        return true;
+    }
+
+    // False when the record was not written: no table, or the table refused it.
+    bool Store(int number, const HeaderFields& fields) {
+        if (!m_open)
+            return false;
         const auto found = m_firstByMesid.find(fields.messageId);
-        if (found != m_firstByMesid.end()) {
-            m_table.MoveTo(found->second);
-            m_table.Edit();
-        } else {
-            m_table.AddNew();
-        }
-        m_table.SetField("NUM", std::to_string(number));
-        m_table.SetField("MESID", fields.messageId);
-        m_table.SetField("FROM", fields.from);
-        m_table.SetField("SUB", fields.subject);
-        m_table.SetField("DATE", fields.date);
-        m_table.SetField("MEDIA", fields.contentType);
-        m_table.SetField("REF", LastReference(fields.references));
-        if (m_table.Update() && found == m_firstByMesid.end())
+        const bool added = found == m_firstByMesid.end();
+        if (!(added ? m_table.AddNew() : m_table.MoveTo(found->second) && m_table.Edit()))
+            return false;
+        const bool set =
+            m_table.SetField("NUM", std::to_string(number)) &&
+            m_table.SetField("MESID", fields.messageId) && m_table.SetField("FROM", fields.from) &&
+            m_table.SetField("SUB", fields.subject) && m_table.SetField("DATE", fields.date) &&
+            m_table.SetField("MEDIA", fields.contentType) &&
+            m_table.SetField("REF", LastReference(fields.references));
+        // A record with a field missing is not written at all.
+        if (!set || !m_table.Update())
+            return false;
+        if (added)
             m_firstByMesid.emplace(fields.messageId, m_records++);
         return true;
     }
@@ -135,7 +141,8 @@ private:
 
 // The address book of the main database, open for the whole download. A poster whose address
 // was handed over once in this download is not handed over again: the table's unique index
-// would refuse it anyway. Records are written in transactions the caller commits.
+// would refuse it anyway. Records are written in transactions the caller commits before it lets
+// events be handled.
 class CPosterBook {
 public:
     CPosterBook(std::string server, std::string group, std::string dbPath)
@@ -192,10 +199,84 @@ void AppendHeadCommand(std::string& commands, long long n) {
     commands.append(buffer, static_cast<std::size_t>(length));
 }
 
+// The headers received and not yet stored, written in batches: each batch in one transaction
+// begun and committed with no event handled in between. The window handles events, and the
+// socket lets it while it waits, so a transaction held open meanwhile would lock the databases
+// for anyone else. "LASTHEADER" is written only once a batch is committed, so the counter is
+// never ahead of the store, and it never passes a header that could not be stored: the next
+// latest-only download asks for that header again.
+class CHeaderBatches {
+public:
+    CHeaderBatches(const HeaderDownloadParams& params, std::string groupDir)
+        : m_headers(HeaderDbPath(groupDir)),
+          m_posters(params.server, params.group, params.mainDbPath),
+          m_groupDir(std::move(groupDir)) {}
+
+    void Add(int number, const HeaderFields& fields) {
+        if (m_received.empty())
+            m_oldest = Clock::now();
+        m_received.push_back({number, fields});
+    }
+    std::size_t Waiting() const { return m_received.size(); }
+    Clock::duration OldestAge() const {
+        return m_received.empty() ? Clock::duration::zero() : Clock::now() - m_oldest;
+    }
+
+    // Stores what was received.
+    void Write() {
+        if (m_received.empty())
+            return;
+        int stored = 0;
+        bool failed = m_failed;
+        std::optional<int> lastHeader;
+        if (m_headers.Begin()) {
+            for (const Received& header : m_received) {
+                if (!m_headers.Store(header.number, header.fields)) {
+                    failed = true;
+                    continue;
+                }
+                m_posters.Add(SplitPoster(header.fields.from));
+                ++stored;
+                if (!failed)
+                    lastHeader = header.number;
+            }
+        } else {
+            failed = true;
+        }
+        m_received.clear();
+        const bool kept = m_headers.Commit();
+        m_posters.Commit();
+        if (!kept) {
+            m_failed = true;
+            return;
+        }
+        m_stored += stored;
+        m_failed = failed;
+        if (lastHeader)
+            WriteLastHeader(m_groupDir, *lastHeader);
+    }
+
+    // Headers stored and committed so far.
+    int Stored() const { return m_stored; }
+
+private:
+    struct Received {
+        int number;
+        HeaderFields fields;
+    };
+
+    CHeaderWriter m_headers;
+    CPosterBook m_posters;
+    std::string m_groupDir;
+    std::vector<Received> m_received;
+    Clock::time_point m_oldest;
+    int m_stored = 0;
+    bool m_failed = false; // a header could not be stored: "LASTHEADER" stays where it is
+};
+
 // Requests and stores the headers of first to last. HEAD commands run ahead of the replies by
 // up to the pipeline depth; each reply is still taken in order and handled as if its command
-// had just been sent. A stored header's "LASTHEADER" is written only once its record (and
-// those before it) are committed, so the counter is never ahead of the store.
+// had just been sent.
 int FetchHeaders(CNntpSocket& socket, const HeaderDownloadParams& params,
                  const std::string& groupDir, int first, int last, IProgress& progress) {
     const long long depth = std::max(1, params.pipelineDepth);
@@ -204,35 +285,22 @@ int FetchHeaders(CNntpSocket& socket, const HeaderDownloadParams& params,
     const int batch = std::max(1, params.commitBatch);
     const auto commitAge = std::chrono::milliseconds(kHeaderCommitMs);
 
-    CHeaderWriter headers(HeaderDbPath(groupDir));
-    CPosterBook posters(params.server, params.group, params.mainDbPath);
+    CHeaderBatches batches(params, groupDir);
     CHeaderFieldReader reader;
     std::string line;
     std::string commands;
     std::vector<std::string> parts;
     long long nextToSend = first;
-    int stored = 0;
-    int uncommitted = 0;
-    int lastStored = 0;
-    Clock::time_point oldestUncommitted;
-
-    auto commit = [&] {
-        if (uncommitted == 0)
-            return;
-        const bool kept = headers.Commit();
-        posters.Commit();
-        if (kept)
-            WriteLastHeader(groupDir, lastStored);
-        uncommitted = 0;
-    };
 
     for (long long n = first; n <= last; ++n) {
         const int number = static_cast<int>(n);
         progress.SetStatusText(ReadingHeaderStatus(number, last));
         progress.PumpMessages();
+        if (progress.StopRequested())
+            break;
         progress.SetProgressPos(number);
-        if (uncommitted && Clock::now() - oldestUncommitted >= commitAge)
-            commit();
+        if (batches.OldestAge() >= commitAge)
+            batches.Write();
 
         if (nextToSend - n < refillBelow) {
             const long long until = std::min<long long>(last, n + depth - 1);
@@ -254,20 +322,12 @@ int FetchHeaders(CNntpSocket& socket, const HeaderDownloadParams& params,
         while (socket.ReadLine(line))
             reader.AddLine(line);
 
-        const HeaderFields& fields = reader.Fields();
-        if (!headers.Store(number, fields))
-            continue;
-        const Poster poster = SplitPoster(fields.from);
-        posters.Add(poster);
-        ++stored;
-        lastStored = number;
-        if (uncommitted++ == 0)
-            oldestUncommitted = Clock::now();
-        if (uncommitted >= batch)
-            commit();
+        batches.Add(number, reader.Fields());
+        if (batches.Waiting() >= static_cast<std::size_t>(batch))
+            batches.Write();
     }
-    commit();
-    return stored;
+    batches.Write();
+    return batches.Stored();
 }
 
 int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,

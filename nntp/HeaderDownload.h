@@ -20,8 +20,8 @@ inline constexpr int kReplyParts = 20;
 
 // HEAD commands kept in flight: enough to cover a round trip of tens of milliseconds.
 inline constexpr int kHeadPipelineDepth = 800;
-// Stored headers are committed (and "LASTHEADER" written) after this many, or once the oldest
-// uncommitted one is kHeaderCommitMs old, whichever comes first.
+// Received headers are written in one transaction (and "LASTHEADER" after it) once this many
+// wait, or once the oldest of them is kHeaderCommitMs old, whichever comes first.
 inline constexpr int kHeaderCommitBatch = 5000;
 inline constexpr int kHeaderCommitMs = 500;
 
@@ -97,8 +97,12 @@ struct HeaderDownloadParams {
 // Runs the update of the group's header store. Status line, progress and the window's pump go
 // through progress; messages and the tree through view. On every path that got past the empty
 // group check, it ends with the progress bar at 0..1, position 0, and an empty status line. The
-// window disables its commands around the call and refills the header tree from the store
-// afterwards (also after a failure).
+// window holds its busy state around the call and refills the header tree from the store
+// afterwards (also after a failure). Once progress.StopRequested(), no further header is asked
+// for: what arrived is stored and the conversation ends with QUIT.
+//
+// No database is left in a write transaction while events are handled. A header the store
+// refused is not counted, and "LASTHEADER" stays below it.
 //
 // Returns the number of headers stored (0 as well when GROUP was refused), or -1 when the
 // conversation could not begin (the message was shown).

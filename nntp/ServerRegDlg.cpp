@@ -328,7 +328,21 @@ std::vector<RegServerItem> CServerRegDlg::TreeServers() const {
 
 void CServerRegDlg::OnOK() {
     CProgressBarShow progress(m_progress);
-    WriteServerConfig(TreeServers(), m_settingsPath, m_databasePath, &progress);
+    ServerConfigWriteReport report;
+    WriteServerConfig(TreeServers(), m_settingsPath, m_databasePath, &progress, &report);
+    m_skippedGroups = report.skippedGroups;
+    // Without the settings file nothing is registered: the user may try again or cancel.
+    if (!report.settingsRead || !report.settingsSaved) {
+        ShowMessage(this,
+                    QString::fromUtf8(report.settingsRead ? kSettingsUnsavedMessage
+                                                          : kSettingsUnreadableMessage),
+                    MsgButtons::Ok, MsgIcon::Warning);
+        return;
+    }
+    // The chosen groups are registered; only this window's lists are incomplete next time.
+    if (report.tableFailures > 0)
+        ShowMessage(this, QString::fromUtf8(kGroupListUnsavedMessage), MsgButtons::Ok,
+                    MsgIcon::Warning);
     accept();
 }
 

@@ -14,6 +14,15 @@ class QShowEvent;
 class QTreeWidget;
 class QTreeWidgetItem;
 
+// Shown by "登録" when it could not write the configuration. Without the settings file the
+// window stays open.
+inline constexpr char kSettingsUnreadableMessage[] =
+    "設定ファイルを読み込めません。登録は保存されていません。";
+inline constexpr char kSettingsUnsavedMessage[] =
+    "設定ファイルに書き込めません。登録は保存されていません。";
+inline constexpr char kGroupListUnsavedMessage[] =
+    "グループ一覧をデータベースに書き込めませんでした。";
+
 // The window in which the user registers news servers and chooses groups: a search lists a
 // server's groups under it, ticks choose or un-choose groups (bold marks a group chosen
 // before), and "登録" writes the whole tree to the settings file and the main database.
@@ -42,8 +51,13 @@ public:
     // Loads the configuration into the tree; does something only the first time, which comes
     // just after the window is first shown.
     void OnPaint();
-    // Handler of "登録": writes the configuration from the tree, then closes with Accepted.
+    // Handler of "登録": writes the configuration from the tree, then closes with Accepted. When
+    // the settings file cannot be read or saved, a message box says so and the window stays
+    // open; when a server's group list cannot be stored, a message box says so before it
+    // closes.
     void OnOK();
+    // Groups the last "登録" left out because the settings file cannot hold their names.
+    int SkippedGroupCount() const { return m_skippedGroups; }
 
     // The tree as the configuration describes it: servers in tree order, each with its groups
     // in tree order and their check and bold marks.
@@ -75,6 +89,7 @@ private:
     std::string m_databasePath;
     bool m_firstPaint = true;
     bool m_searching = false;
+    int m_skippedGroups = 0;
 
     QPushButton* m_okButton = nullptr;
     QPushButton* m_cancelButton = nullptr;

@@ -4,7 +4,8 @@
 set -e
 data="${QUILLO_HOME:-${XDG_DATA_HOME:-$HOME/.local/share}/quillo}"
 mkdir -p "$data"
-here=$(dirname "$0")
+# Absolute, since the program is started after the change of directory below.
+here=$(cd "$(dirname "$0")" && pwd)
 page="$here/../share/quillo/quillomb.htm"
 if [ ! -e "$data/quillomb.htm" ] && [ -e "$page" ]; then
     cp "$page" "$data/quillomb.htm"

@@ -32,6 +32,12 @@ std::string ReadValue(const CProfileFile& file, std::string_view section, std::s
     return CutToBuffer(file.GetString(section, key, def), kConfigValueBufferSize);
 }
 
+// A value the settings file gives back exactly as written.
+bool CanStoreValue(std::string_view value) {
+    return value.size() < kConfigValueBufferSize &&
+           value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 // Builds the registration tree the way the window adds items: a server or group is found by its
 // text and added at the end when missing. The maps only spare the linear search.
 class CRegTreeBuilder {
@@ -91,59 +97,78 @@ bool IsGroupChosen(const RegGroupItem& group) {
     return group.checked != group.bold;
 }
 
+bool CanStoreHost(const std::string& host) {
+    return CanStoreValue(host);
+}
+
+bool CanStoreGroup(const std::string& host, const std::string& group) {
+    return CanStoreValue(host + "," + group);
+}
+
 int WriteServerConfig(const std::vector<RegServerItem>& servers, const std::string& iniPath,
-                      const std::string& dbPath, IConfigProgress* progress) {
+                      const std::string& dbPath, IConfigProgress* progress,
+                      ServerConfigWriteReport* report) {
     CNoProgress none;
     IConfigProgress& show = progress ? *progress : none;
+    ServerConfigWriteReport ignored;
+    ServerConfigWriteReport& result = report ? *report : ignored;
+    result = ServerConfigWriteReport();
 
     // The settings file is changed in memory and written once; an unreadable one is not
     // overwritten, since its other sections would be lost.
     CProfileFile ini;
-    if (!ini.Load(iniPath))
+    if (!ini.Load(iniPath)) {
+        result.settingsRead = false;
         return 0;
+    }
 
     show.SetProgressRange(0, 100);
     int pos = 0;
     int selected = 0;
+    int listed = 0;
     const std::vector<std::string> fields = {kGroupNameField};
-    for (std::size_t s = 0; s < servers.size(); ++s) {
-        const RegServerItem& server = servers[s];
-        ini.SetString(kServerListSection, std::to_string(s), server.host);
+    for (const RegServerItem& server : servers) {
+        if (!CanStoreHost(server.host)) {
+            result.skippedGroups += static_cast<int>(server.groups.size());
+            continue;
+        }
+        ini.SetString(kServerListSection, std::to_string(listed++), server.host);
 
         DropTable(server.host, dbPath);
         CreateDatabaseTable(server.host, fields, dbPath);
 
         // One transaction for the whole list: a server may list a hundred thousand groups.
         CDbTable table;
-        const bool open = table.Open(server.host, dbPath) == 1;
-        if (open)
-            table.BeginTrans();
+        bool written = table.Open(server.host, dbPath) == 1 && table.BeginTrans() == 1;
         int count = 0;
         for (const RegGroupItem& group : server.groups) {
             show.SetProgressPos(pos);
             pos = (pos + 1) % 100;
-            if (open && table.AddNew()) {
-                table.SetField(kGroupNameField, group.name);
-                table.Update();
+            if (!CanStoreGroup(server.host, group.name)) {
+                ++result.skippedGroups;
+                continue;
             }
+            written = written && table.AddNew() && table.SetField(kGroupNameField, group.name) &&
+                      table.Update();
             ++count;
-            if (IsGroupChosen(group)) {
+            // The counter names only values the file took.
+            if (IsGroupChosen(group) &&
                 ini.SetString(kSelectionWriteSection, std::to_string(selected),
-                              server.host + "," + group.name);
+                              server.host + "," + group.name))
                 ++selected;
-            }
         }
-        if (open) {
-            table.CommitTrans();
-            table.Close();
-        }
+        written = written && table.CommitTrans() == 1;
+        table.Close();
+        if (!written)
+            ++result.tableFailures;
         ini.SetString(server.host, kServerCountKey, std::to_string(count));
     }
     show.SetProgressPos(0);
 
-    ini.SetString(kRegSection, kRegCountKey, std::to_string(servers.size()));
+    ini.SetString(kRegSection, kRegCountKey, std::to_string(listed));
     ini.SetString(kRegSection, kRegSelectedKey, std::to_string(selected));
-    return ini.Save(iniPath) ? 1 : 0;
+    result.settingsSaved = ini.Save(iniPath);
+    return result.settingsSaved && result.tableFailures == 0 ? 1 : 0;
 }
 
 std::vector<RegServerItem> ReadServerConfig(const std::string& iniPath, const std::string& dbPath,

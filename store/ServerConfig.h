@@ -51,13 +51,31 @@ using IConfigProgress = IProgress;
 // group chooses it.
 bool IsGroupChosen(const RegGroupItem& group);
 
+// Whether the settings file can hold the server's name as a value: no CR, LF or NUL, and short
+// enough to be read back whole.
+bool CanStoreHost(const std::string& host);
+// Whether it can hold "host,group" as a value, by the same rules.
+bool CanStoreGroup(const std::string& host, const std::string& group);
+
+// What writing the configuration came to.
+struct ServerConfigWriteReport {
+    bool settingsRead = true;  // false: the settings file could not be read; nothing was written
+    bool settingsSaved = true; // false: the settings file could not be written
+    int tableFailures = 0;     // server tables that could not be rebuilt whole
+    // Groups left out because the settings file cannot hold their names (CanStoreGroup), or
+    // their server's (CanStoreHost): neither listed nor chosen, nor counted.
+    int skippedGroups = 0;
+};
+
 // Writes the whole configuration from the tree: "ServerList", each server's table rebuilt with one
 // record per group in tree order, each server's "Count", the chosen groups as "SELECTION" keys
 // "0", "1", ... ("host,group"), then "NNTPREG10" "Count" and "Selected". Keys beyond the new
-// counts are left in place. Database failures are silent; 0 when the settings file cannot be
-// written.
+// counts are left in place. Names the settings file cannot hold are left out (and counted in
+// the report), never cut. 1 when everything was written; 0 when the settings file could not be
+// read (then nothing is written) or saved, or a server's table could not be rebuilt.
 int WriteServerConfig(const std::vector<RegServerItem>& servers, const std::string& iniPath,
-                      const std::string& dbPath, IConfigProgress* progress = nullptr);
+                      const std::string& dbPath, IConfigProgress* progress = nullptr,
+                      ServerConfigWriteReport* report = nullptr);
 
 // The tree of the registration window: every stored group of every registered server (a server
 // appears once it has a group; names repeated in the files are merged), with the chosen groups

@@ -72,6 +72,8 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
 
     for (int i = 0; i <= count; ++i) {
         sink.Step(i);
+        if (sink.StopRequested())
+            break;
         const std::string mesid = ReadField(table, "MESID", kTreeMesidBufferSize, scratch);
         if (mesid.empty()) {
             table.MoveNext();

@@ -41,6 +41,9 @@ public:
     virtual void SetProgressRange(int n) = 0;
     // Progress position i; the window handles waiting events so it stays alive.
     virtual void Step(int i) = 0;
+    // Asked after each Step: true once the user asked to close the window, and the fill then
+    // ends there as it would after its last record.
+    virtual bool StopRequested() { return false; }
     // Adds an item with this label (Shift_JIS) as the last child of parentId, or as the last
     // top-level item when parentId is 0, shown in normal weight with the tree's first image.
     // Returns the item's identifier: a nonzero number the window finds the item by again; 0
@@ -55,7 +58,8 @@ public:
 };
 
 // Fills the header tree of the group in groupDir from its header database, reading the table
-// record by record with one extra pass past the last record (which finds nothing). Every record
+// record by record with one extra pass past the last record (which finds nothing), unless the
+// sink asks it to stop. Every record
 // with a Message-ID (MESID) becomes an item labelled "NUM SUB", placed under the item of the
 // earliest earlier record whose MESID is the Message-ID named by its REF, else at the top level;
 // nothing is moved afterwards. An empty cache file of an item is deleted. Returns the number of

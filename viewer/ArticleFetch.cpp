@@ -142,9 +142,8 @@ int MarkArticleRead(const std::string& groupDir, const std::string& number) {
     return marked;
 }
 
-CArticleReadResult ReadArticle(const std::string& baseDir, const std::string& server,
-                               const std::string& group, const std::string& number,
-                               IArticleDisplay& display) {
+CArticleReadResult ReadArticle(std::string baseDir, std::string server, std::string group,
+                               std::string number, IArticleDisplay& display) {
     CArticleReadResult result;
     const std::string groupDir = GroupDirectory(baseDir, server, group);
     // Held open while the article is shown, as the selection handler holds it.

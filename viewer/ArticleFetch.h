@@ -106,7 +106,7 @@ struct CArticleReadResult {
 
 // The whole showing of the article numbered number of the group: finds its record, fetches it
 // into the cache when needed, cuts it into parts for the display and marks it read (also when
-// the server had no such article).
-CArticleReadResult ReadArticle(const std::string& baseDir, const std::string& server,
-                               const std::string& group, const std::string& number,
-                               IArticleDisplay& display);
+// the server had no such article). Works on its own copies of the names: the window may change
+// its current server and group while the fetch waits for the server.
+CArticleReadResult ReadArticle(std::string baseDir, std::string server, std::string group,
+                               std::string number, IArticleDisplay& display);

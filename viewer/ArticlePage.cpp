@@ -11,6 +11,10 @@ CArticlePage::CArticlePage(QObject* parent)
     : QWebEnginePage(parent), m_guard(new CPartRequestGuard(this)) {
     InstallPartScheme(profile());
     setUrlRequestInterceptor(m_guard);
+    // Off for every page of the view, once and for all: a navigation is asked for while the
+    // page being left is still live, so turning scripts on for the next page would turn them on
+    // for the article part still on show as well.
+    settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     connect(this, &QWebEnginePage::newWindowRequested, this, &CArticlePage::OnNewWindowRequested);
 }
 
@@ -43,11 +47,9 @@ void CArticlePage::OnNewWindowRequested(QWebEngineNewWindowRequest& request) {
 void CArticlePage::ApplySettingsFor(bool part) {
     QWebEngineSettings* s = settings();
     if (part) {
-        s->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
         s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
         s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
     } else {
-        s->resetAttribute(QWebEngineSettings::JavascriptEnabled);
         s->resetAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls);
         s->resetAttribute(QWebEngineSettings::AutoLoadIconsForPage);
     }

@@ -6,9 +6,10 @@ class CPartRequestGuard;
 class QWebEngineNewWindowRequest;
 
 // The page behind the article view. Articles are untrusted input from anyone on the network, so
-// while a part is shown scripts are off, the page loads nothing from outside (CPartRequestGuard),
-// nothing in it moves the view elsewhere, and a link the user clicks opens in the user's own
-// browser. Pages the program shows on purpose (the home page, web addresses) behave as usual.
+// scripts are off for every page the view shows, and while a part is shown the page loads
+// nothing from outside (CPartRequestGuard), nothing in it moves the view elsewhere, and a link
+// the user clicks opens in the user's own browser. Pages the program shows on purpose (the home
+// page, web addresses) otherwise behave as usual.
 class CArticlePage : public QWebEnginePage {
     Q_OBJECT
 

@@ -499,13 +499,20 @@ void ReaderDlgArticleTest::selectionWhileLoadingIsIgnored() {
     QTreeWidgetItem* first = Header(QStringLiteral("1"));
     QTreeWidgetItem* second = Header(QStringLiteral("2"));
     int loadingSeen = -1;
+    QTreeWidgetItem* currentAfterClick = nullptr;
     QTimer::singleShot(200, this, [&] {
         loadingSeen = m_dlg->ArticleLoading();
+        // The user's click is held back altogether ...
+        QTest::mouseClick(HeaderTree()->viewport(), Qt::LeftButton, {},
+                          HeaderTree()->visualItemRect(second).center());
+        currentAfterClick = HeaderTree()->currentItem();
+        // ... while a selection the program makes goes through, but loads nothing.
         Select(second);
     });
     QVERIFY(Shows([&] { Select(first); }));
 
     QCOMPARE(loadingSeen, 1);
+    QCOMPARE(currentAfterClick, first);
     QCOMPARE(HeaderTree()->currentItem(), second);
     QCOMPARE(server.AcceptedConnections(), std::size_t(1));
     QCOMPARE(server.Received(0), Transcript("1"));

@@ -1,5 +1,6 @@
 #include "app/AboutDlg.h"
 #include "app/ReaderDlg.h"
+#include "nntp/ServerRegDlg.h"
 #include "settings/ProfileFile.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
@@ -141,6 +142,7 @@ private slots:
     void altAOpensTheAboutBox();
     void registrationCancelledChangesNothing();
     void registrationRebuildsTheServerTree();
+    void registrationCountsSkippedGroups();
     void articleViewGoesWithTheWindow();
     void largeGroupFillTime();
 
@@ -343,25 +345,21 @@ void ReaderDlgCommandsTest::selectingAGroup() {
 
 void ReaderDlgCommandsTest::groupNameDepth_data() {
     QTest::addColumn<int>("components");
-    QTest::addColumn<int>("joined"); // components that make the current group
-    QTest::newRow("one") << 1 << 1;
-    QTest::newRow("seventeen") << 17 << 17;
-    QTest::newRow("eighteen fill the path") << 18 << 18;
-    QTest::newRow("nineteen are beyond it") << 19 << 18;
-    QTest::newRow("twenty-five") << 25 << 18;
+    QTest::newRow("one") << 1;
+    QTest::newRow("seventeen") << 17;
+    QTest::newRow("eighteen") << 18;
+    QTest::newRow("nineteen") << 19;
+    QTest::newRow("twenty-five") << 25;
 }
 
 void ReaderDlgCommandsTest::groupNameDepth() {
+    // However deep, the group is the whole name: a prefix of it would be another group.
     QFETCH(int, components);
-    QFETCH(int, joined);
     std::string group;
-    std::string expected;
     QStringList path{QStringLiteral("s")};
     for (int i = 1; i <= components; ++i) {
         const std::string part = "c" + std::to_string(i);
         group += (i > 1 ? "." : "") + part;
-        if (i <= joined)
-            expected += (i > 1 ? "." : "") + part;
         path << QString::fromStdString(part);
     }
     Open({"s," + group});
@@ -370,7 +368,12 @@ void ReaderDlgCommandsTest::groupNameDepth() {
     QVERIFY(leaf->font(0).bold());
     Select(leaf);
     QCOMPARE(m_dlg->CurrentServer(), std::string("s"));
-    QCOMPARE(m_dlg->CurrentGroup(), expected);
+    QCOMPARE(m_dlg->CurrentGroup(), group);
+    const auto& selection = m_dlg->SelectionPath();
+    for (int i = 3; i < kSelectionPathSize; ++i)
+        QVERIFY2(selection[i].empty(), qPrintable(QString::number(i)));
+    QCOMPARE(m_dlg->CurrentGroupDirectory(), Base() + "/s/" + group);
+    QVERIFY(fs::is_directory(Base() + "/s/" + group));
     QVERIFY(IsEnabled(1006));
 }
 
@@ -905,6 +908,46 @@ void ReaderDlgCommandsTest::registrationRebuildsTheServerTree() {
     QCOMPARE(m_dlg->CurrentGroup(), std::string("a.b"));
     QCOMPARE(HeaderTree()->topLevelItemCount(), 1);
     QVERIFY(IsEnabled(1006));
+}
+
+void ReaderDlgCommandsTest::registrationCountsSkippedGroups() {
+    Open({});
+    m_dlg->SetStatusText(QStringLiteral("before"));
+    // Two names the settings file can hold and two it cannot, all ticked.
+    WhileModal([&] { QTest::mouseClick(Control<QPushButton>(1002), Qt::LeftButton); },
+               [&](QWidget* window) {
+                   auto* reg = qobject_cast<CServerRegDlg*>(window);
+                   auto* ok = window->findChild<QPushButton*>(QStringLiteral("1"));
+                   auto* tree = window->findChild<QTreeWidget*>(QStringLiteral("1000"));
+                   if (!reg || !ok || !ok->isEnabled())
+                       return false;
+                   for (const char* name : {"a.b", "bad\r\nname", "a.c"})
+                       reg->AddServerGroup("s", name);
+                   reg->AddServerGroup("s", std::string(1100, 'x'));
+                   for (QTreeWidgetItemIterator it(tree); *it; ++it)
+                       (*it)->setCheckState(0, Qt::Checked);
+                   QTest::mouseClick(ok, Qt::LeftButton);
+                   return true;
+               });
+    QCOMPARE(Control<QLabel>(CReaderDlg::IDC_STATUS)->text(),
+             QString::fromUtf8("設定ファイルに書けないグループ名 2 件を除きました"));
+    QCOMPARE(ReadChosenGroups(m_dlg->SettingsPath()),
+             (std::vector<ChosenGroup>{{"s", "a.b"}, {"s", "a.c"}}));
+    QCOMPARE(DumpTree(ServerTree()), Lines({"NewsGroup [+]", "  s [+]", "    a [+]",
+                                            "      b [b] [+]", "      c [b] [+]"}));
+
+    // A registration that leaves nothing out empties the line again.
+    WhileModal([&] { QTest::mouseClick(Control<QPushButton>(1002), Qt::LeftButton); },
+               [&](QWidget* window) {
+                   auto* ok = window->findChild<QPushButton*>(QStringLiteral("1"));
+                   if (!ok || !ok->isEnabled())
+                       return false;
+                   QTest::mouseClick(ok, Qt::LeftButton);
+                   return true;
+               });
+    QCOMPARE(Control<QLabel>(CReaderDlg::IDC_STATUS)->text(), QString());
+    QCOMPARE(ReadChosenGroups(m_dlg->SettingsPath()),
+             (std::vector<ChosenGroup>{{"s", "a.b"}, {"s", "a.c"}}));
 }
 
 void ReaderDlgCommandsTest::articleViewGoesWithTheWindow() {

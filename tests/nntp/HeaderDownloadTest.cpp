@@ -10,6 +10,7 @@
 #include "support/TestDir.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -275,6 +276,30 @@ TEST_F(DownloadTest, ShowsEachStepAndRestoresTheWindow) {
                                         "range:0-1", "pos:0", "status:"}));
     EXPECT_EQ(m_result, 2);
 }
+
+class StopTest : public DownloadTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopTest, EndsAtTheNextStepWithWhatArrivedStored) {
+    // The user asks to close the window during the third step's pump.
+    m_recorder.stopFromPump = 3;
+    const std::string received = Download(ServeGroup("211 5 1 5 local.test\r\n", SimpleHeads(1, 5)),
+                                          Params(false, GetParam()));
+
+    EXPECT_EQ(m_recorder.calls,
+              (std::vector<std::string>{"status:ヘッダー読み取り中", "clear-tree", "range:1-5",
+                                        "status:ヘッダー読み取り中 : 1 / 5 ", "pump", "pos:1",
+                                        "status:ヘッダー読み取り中 : 2 / 5 ", "pump", "pos:2",
+                                        "status:ヘッダー読み取り中 : 3 / 5 ", "pump", "range:0-1",
+                                        "pos:0", "status:"}));
+    // Asked-for headers beyond the stop are not waited for; the conversation ends as usual.
+    const std::string asked = GetParam() == 1 ? HeadCommands(1, 2) : HeadCommands(1, 5);
+    EXPECT_EQ(received, "GROUP local.test\r\n" + asked + "QUIT\r\nEXIT\r\n");
+    EXPECT_EQ(HeaderRows(GroupDir()), SimpleRows(1, 2));
+    EXPECT_EQ(Ini(), "[HEADER]\ncount=5\nMIN=1\nLASTHEADER=2\n");
+    EXPECT_EQ(m_result, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, StopTest, ::testing::Values(1, kHeadPipelineDepth));
 
 TEST_F(DownloadTest, EmptyGroupNameDoesNothing) {
     ScriptedNntpServer server(ServeGroup("211 3 1 3 local.test\r\n", SimpleHeads(1, 3)));
@@ -574,6 +599,140 @@ TEST_F(DownloadTest, LastHeaderNeverNamesAnUncommittedRecord) {
     EXPECT_GE(seen[9], 9);
     EXPECT_EQ(Ini(), "[HEADER]\ncount=10\nMIN=1\nLASTHEADER=10\n");
     EXPECT_EQ(HeaderRows(GroupDir()), SimpleRows(1, 10));
+}
+
+// ---- a header the store refuses ----
+
+// Runs SQL on the file through a connection of its own; true when it succeeded.
+bool ExecSql(const std::string& dbPath, const std::string& sql) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
+    ok = ok && sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close_v2(db);
+    return ok;
+}
+
+struct RefusalCase {
+    const char* name;
+    bool recordBefore; // the Message-ID of article 3 has a record already, which is edited
+    int commitBatch;
+};
+
+class RefusedHeaderTest : public DownloadTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusedHeaderTest, IsNotCountedAndLastHeaderStaysBeforeIt) {
+    const RefusalCase& c = GetParam();
+    ASSERT_EQ(CreateHeaderTable(GroupDir()), 1);
+    const std::string db = HeaderDbPath(GroupDir());
+    std::vector<std::string> rows;
+    if (c.recordBefore) {
+        ASSERT_TRUE(ExecSql(db, "INSERT INTO Header (Num, MESID) VALUES "
+                                "(CAST('old' AS BLOB), CAST('<3@example.org>' AS BLOB))"));
+        rows.push_back("old|<3@example.org>|<null>|<null>|<null>|<null>|<null>|<null>|<null>");
+    }
+    // The store refuses the record of article 3, whether it is added or edited.
+    ASSERT_TRUE(ExecSql(db, std::string("CREATE TRIGGER refuse BEFORE ") +
+                                (c.recordBefore ? "UPDATE" : "INSERT") +
+                                " ON Header WHEN CAST(NEW.MESID AS TEXT) = '<3@example.org>' "
+                                "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    HeaderDownloadParams params = Params();
+    params.commitBatch = c.commitBatch;
+    Download(ServeGroup("211 5 1 5 local.test\r\n", SimpleHeads(1, 5)), params);
+
+    for (int n : {1, 2, 4, 5})
+        rows.push_back(SimpleRow(n));
+    EXPECT_EQ(HeaderRows(GroupDir()), rows);
+    EXPECT_EQ(m_result, 4);
+    // LASTHEADER stays before the header that was not stored ...
+    EXPECT_EQ(Ini(), "[HEADER]\ncount=5\nMIN=1\nLASTHEADER=2\n");
+    EXPECT_EQ(AddressBookRows(MainDb()).size(), 4u);
+
+    // ... so the next latest-only download asks for it again.
+    ASSERT_TRUE(ExecSql(db, "DROP TRIGGER refuse"));
+    m_recorder = DownloadRecorder();
+    EXPECT_EQ(Download(ServeGroup("211 5 1 5 local.test\r\n", SimpleHeads(1, 5)), Params(true)),
+              "GROUP local.test\r\n" + HeadCommands(2, 5) + "QUIT\r\nEXIT\r\n");
+    EXPECT_EQ(m_result, 4);
+    EXPECT_EQ(Ini(), "[HEADER]\ncount=5\nMIN=2\nLASTHEADER=5\n");
+    if (c.recordBefore)
+        rows[0] = SimpleRow(3);
+    else
+        rows.push_back(SimpleRow(3));
+    EXPECT_EQ(HeaderRows(GroupDir()), rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, RefusedHeaderTest,
+    ::testing::Values(RefusalCase{"NewRecordOneBatch", false, kHeaderCommitBatch},
+                      RefusalCase{"NewRecordBatchesOfOne", false, 1},
+                      RefusalCase{"EditedRecordOneBatch", true, kHeaderCommitBatch},
+                      RefusalCase{"EditedRecordBatchesOfTwo", true, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- no database stays locked while events are handled ----
+
+// Whether another connection could begin writing to the file at once.
+bool WritableNow(const std::string& dbPath) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
+    sqlite3_busy_timeout(db, 0);
+    ok = ok && sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (ok)
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(db);
+    return ok;
+}
+
+TEST_F(DownloadTest, NoDatabaseIsLockedWhileEventsAreHandled) {
+    ASSERT_EQ(CreateHeaderTable(GroupDir()), 1);
+    // The check sees a lock another connection holds.
+    {
+        sqlite3* holder = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(MainDb().c_str(), &holder, SQLITE_OPEN_READWRITE, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        EXPECT_FALSE(WritableNow(MainDb()));
+        sqlite3_close_v2(holder);
+        EXPECT_TRUE(WritableNow(MainDb()));
+    }
+
+    // Events are handled once per article and while the socket waits for the server, which
+    // pauses in the middle of the group.
+    int checks = 0;
+    int socketChecks = 0;
+    std::vector<std::string> locked;
+    auto check = [&](const std::string& where) {
+        ++checks;
+        for (const std::string& db : {HeaderDbPath(GroupDir()), MainDb()})
+            if (!WritableNow(db))
+                locked.push_back(db + " locked at " + where);
+    };
+    m_recorder.onPump = [&] { check("pump"); };
+    SetNntpPumpHook([&] {
+        ++socketChecks;
+        check("socket wait");
+    });
+    const auto heads = std::make_shared<std::map<int, std::string>>(SimpleHeads(1, 200));
+    auto script = NntpScript()
+                      .Send("200 ready\r\n")
+                      .OnCommand([heads](NntpServerConnection& c, const std::string& line) {
+                          if (line.starts_with("GROUP "))
+                              c.Send("211 200 1 200 local.test\r\n");
+                          if (!line.starts_with("HEAD "))
+                              return;
+                          const int n = std::atoi(line.c_str() + 5);
+                          if (n == 100)
+                              c.Pause(200);
+                          c.Send(heads->at(n));
+                      });
+    Download(std::move(script), Params());
+
+    EXPECT_TRUE(locked.empty()) << locked.size() << " times, first: " << locked.front();
+    EXPECT_GE(checks, 200);
+    EXPECT_GT(socketChecks, 0);
+    EXPECT_EQ(HeaderRows(GroupDir()), SimpleRows(1, 200));
+    EXPECT_EQ(AddressBookRows(MainDb()).size(), 200u);
+    EXPECT_EQ(Ini(), "[HEADER]\ncount=200\nMIN=1\nLASTHEADER=200\n");
 }
 
 // ---- many requests in flight ----

@@ -71,8 +71,13 @@ void DownloadRecorder::SetProgressPos(int pos) {
 
 void DownloadRecorder::PumpMessages() {
     calls.push_back("pump");
+    ++pumps;
     if (onPump)
         onPump();
+}
+
+bool DownloadRecorder::StopRequested() const {
+    return stopFromPump > 0 && pumps >= stopFromPump;
 }
 
 void DownloadRecorder::SetStatusText(const std::string& utf8) {

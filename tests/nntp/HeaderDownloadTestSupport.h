@@ -30,9 +30,13 @@ public:
     void SetStatusText(const std::string& utf8) override;
     void ClearHeaderTree() override;
     void ShowMessage(const std::string& utf8) override;
+    bool StopRequested() const override;
 
     std::vector<std::string> calls;
     std::vector<std::string> messages;
     // Runs at every PumpMessages, to look at the files while the download is under way.
     std::function<void()> onPump;
+    // From this pump on (counting from 1), the user has asked to close the window; 0: never.
+    int stopFromPump = 0;
+    int pumps = 0;
 };

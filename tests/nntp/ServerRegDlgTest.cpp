@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,6 +89,10 @@ private slots:
     void buttonsDuringSearch();
     void registerWritesTheFilesAndAccepts();
     void cancelWritesNothing();
+    void unstorableGroupNamesAreSkipped();
+    void settingsFileFailureKeepsTheWindowOpen_data();
+    void settingsFileFailureKeepsTheWindowOpen();
+    void groupListFailureIsReported();
     void reopeningShowsChosenGroupsBold();
     void japaneseHostIsStoredAsShiftJis();
     void checkBoxesAreIndependent();
@@ -475,6 +480,109 @@ void ServerRegDlgTest::cancelWritesNothing() {
     QCOMPARE(ReadWholeFile(Ini()), ini);
     QCOMPARE(ReadWholeFile(Db()), db);
     QCOMPARE(CountRecords(kHost, Db()), -1);
+}
+
+void ServerRegDlgTest::unstorableGroupNamesAreSkipped() {
+    // Names a server may list that the settings file cannot hold: they would end its line, or
+    // be read back cut. All are ticked; none counts as chosen, and none is listed either.
+    const std::string longName(1023 - kHost.size(), 'g'); // one byte too long with "host,"
+    const std::string fits(1022 - kHost.size(), 'f');     // exactly 1,023 bytes with "host,"
+    const std::vector<std::string> names = {
+        "ok.one", "cr\rname", "lf\nname", std::string("nul\0name", 8), longName, fits, "ok.two"};
+    CServerRegDlg dlg(Ini(), Db());
+    QTimer::singleShot(0, &dlg, [&] {
+        if (QTest::qWaitFor([&] { return Buttons(dlg, true, true, true); })) {
+            for (const std::string& name : names)
+                dlg.AddServerGroup(kHost, name);
+            if (QTreeWidgetItem* s = ServerItem(dlg, kHost))
+                for (int i = 0; i < s->childCount(); ++i)
+                    s->child(i)->setCheckState(0, Qt::Checked);
+            Control<QPushButton>(dlg, 1)->click();
+        }
+        if (dlg.isVisible())
+            dlg.done(99);
+    });
+    QCOMPARE(dlg.exec(), 1);
+    QCOMPARE(ReadWholeFile(Ini()), "[ServerList]\n"
+                                   "0=127.0.0.1\n"
+                                   "[SELECTION]\n"
+                                   "0=127.0.0.1,ok.one\n"
+                                   "1=127.0.0.1," +
+                                       fits +
+                                       "\n"
+                                       "2=127.0.0.1,ok.two\n"
+                                       "[127.0.0.1]\n"
+                                       "Count=3\n"
+                                       "[NNTPREG10]\n"
+                                       "Count=1\n"
+                                       "Selected=3\n");
+    QCOMPARE(TableNames(kHost, Db()), (std::vector<std::string>{"ok.one", fits, "ok.two"}));
+    QVERIFY(m_ui->Messages().empty());
+}
+
+void ServerRegDlgTest::settingsFileFailureKeepsTheWindowOpen_data() {
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("cannot be read") << QStringLiteral("read")
+                                    << QString::fromUtf8("設定ファイルを読み込めません。"
+                                                         "登録は保存されていません。");
+    QTest::newRow("cannot be saved") << QStringLiteral("save")
+                                     << QString::fromUtf8("設定ファイルに書き込めません。"
+                                                          "登録は保存されていません。");
+}
+
+void ServerRegDlgTest::settingsFileFailureKeepsTheWindowOpen() {
+    QFETCH(QString, failure);
+    QFETCH(QString, message);
+    // A directory where the file should be cannot be read; a file in a missing directory can be
+    // read (as empty) but not saved.
+    std::string ini = Ini();
+    if (failure == QLatin1String("read"))
+        QVERIFY(std::filesystem::create_directory(ini));
+    else
+        ini = *m_dir / "missing/quillo.ini";
+    CServerRegDlg dlg(ini, Db());
+    bool openAfterRegister = false;
+    QTimer::singleShot(0, &dlg, [&] {
+        if (QTest::qWaitFor([&] { return Buttons(dlg, true, true, true); })) {
+            dlg.AddServerGroup(kHost, "fj.test");
+            ServerItem(dlg, kHost)->child(0)->setCheckState(0, Qt::Checked);
+            Control<QPushButton>(dlg, 1)->click();
+            openAfterRegister = dlg.isVisible();
+            Control<QPushButton>(dlg, 2)->click();
+        }
+        if (dlg.isVisible())
+            dlg.done(99);
+    });
+    QCOMPARE(dlg.exec(), 0);
+    QVERIFY(openAfterRegister);
+    QCOMPARE(m_ui->Messages(), std::vector<QString>{message});
+    QCOMPARE(m_ui->Requests().front().icon, MsgIcon::Warning);
+    QVERIFY(!std::filesystem::is_regular_file(ini));
+    // An unreadable file stops the registration before anything is written.
+    if (failure == QLatin1String("read"))
+        QVERIFY(!std::filesystem::exists(Db()));
+}
+
+void ServerRegDlgTest::groupListFailureIsReported() {
+    // The main database cannot be written; the chosen groups still are.
+    QVERIFY(std::filesystem::create_directory(Db()));
+    CServerRegDlg dlg(Ini(), Db());
+    QTimer::singleShot(0, &dlg, [&] {
+        if (QTest::qWaitFor([&] { return Buttons(dlg, true, true, true); })) {
+            dlg.AddServerGroup(kHost, "fj.test");
+            ServerItem(dlg, kHost)->child(0)->setCheckState(0, Qt::Checked);
+            Control<QPushButton>(dlg, 1)->click();
+        }
+        if (dlg.isVisible())
+            dlg.done(99);
+    });
+    QCOMPARE(dlg.exec(), 1);
+    QCOMPARE(m_ui->Messages(), std::vector<QString>{QString::fromUtf8(
+                                   "グループ一覧をデータベースに書き込めませんでした。")});
+    QCOMPARE(ReadWholeFile(Ini()), std::string("[ServerList]\n0=127.0.0.1\n[SELECTION]\n"
+                                               "0=127.0.0.1,fj.test\n[127.0.0.1]\nCount=1\n"
+                                               "[NNTPREG10]\nCount=1\nSelected=1\n"));
 }
 
 void ServerRegDlgTest::reopeningShowsChosenGroupsBold() {

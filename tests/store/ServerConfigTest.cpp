@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,113 @@ TEST(ServerConfigChoice, CheckedXorBold) {
     for (const ChoiceCase& c : cases)
         EXPECT_EQ(IsGroupChosen({"g", c.checked, c.bold}), c.chosen)
             << "checked " << c.checked << " bold " << c.bold;
+}
+
+// ---- names the settings file cannot hold, and files that cannot be written ----
+
+TEST(ServerConfigNames, StorableUpToTheValueBuffer) {
+    struct Case {
+        std::string host;
+        std::string group;
+        bool hostOk;
+        bool groupOk;
+    };
+    const std::string fits(1021, 'g'); // "h," + 1,021 bytes: 1,023, read back whole
+    const std::vector<Case> cases = {
+        {"h", "fj.test", true, true},
+        {"h", fits, true, true},
+        {"h", fits + "g", true, false},
+        {"h", "a\rb", true, false},
+        {"h", "a\nb", true, false},
+        {"h", std::string("a\0b", 3), true, false},
+        {"h", "", true, true},
+        {"h,x", "a,b", true, true},
+        {"bad\nhost", "g", false, false},
+        {std::string(1023, 'h'), "", true, false},
+        {std::string(1024, 'h'), "", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.host.substr(0, 20) + "," + c.group.substr(0, 20));
+        EXPECT_EQ(CanStoreHost(c.host), c.hostOk);
+        EXPECT_EQ(CanStoreGroup(c.host, c.group), c.groupOk);
+    }
+}
+
+TEST_F(ServerConfigTest, UnstorableNamesAreLeftOutAndCounted) {
+    const std::string tooLong(1022, 'x');
+    const std::vector<RegServerItem> tree = {
+        {"h",
+         {{"ok.one", true, false},
+          {"cr\rname", true, false},
+          {"lf\nname", false, true},
+          {std::string("nul\0name", 8), true, false},
+          {tooLong, true, false},
+          {"ok.two", false, true}}},
+        {"bad\nhost", {{"g1", true, false}, {"g2", false, false}}},
+        {"k", {{"ok.three", true, false}}},
+    };
+    ServerConfigWriteReport report;
+    ASSERT_EQ(WriteServerConfig(tree, Ini(), Db(), nullptr, &report), 1);
+    EXPECT_EQ(report.skippedGroups, 6);
+    EXPECT_TRUE(report.settingsRead);
+    EXPECT_TRUE(report.settingsSaved);
+    EXPECT_EQ(report.tableFailures, 0);
+    // The chosen-group keys run on without a gap, and the counters count what was written.
+    EXPECT_EQ(ReadWholeFile(Ini()), "[ServerList]\n"
+                                    "0=h\n"
+                                    "1=k\n"
+                                    "[SELECTION]\n"
+                                    "0=h,ok.one\n"
+                                    "1=h,ok.two\n"
+                                    "2=k,ok.three\n"
+                                    "[h]\n"
+                                    "Count=2\n"
+                                    "[k]\n"
+                                    "Count=1\n"
+                                    "[NNTPREG10]\n"
+                                    "Count=2\n"
+                                    "Selected=3\n");
+    EXPECT_EQ(TableNames(Db()), (std::vector<std::string>{"h", "k"}));
+    EXPECT_EQ(GroupRecords("h", Db()), (std::vector<std::string>{"ok.one", "ok.two"}));
+    ExpectTree(ReadServerConfig(Ini(), Db()),
+               {{"h", {{"ok.one", true}, {"ok.two", true}}}, {"k", {{"ok.three", true}}}});
+}
+
+TEST_F(ServerConfigTest, FilesThatCannotBeWrittenAreReported) {
+    const std::vector<RegServerItem> tree = {{"h", {{"g", true, false}}},
+                                             {"k", {{"x", false, false}}}};
+    ServerConfigWriteReport report;
+    {
+        // A directory where the settings file should be cannot be read: nothing is written.
+        TestDir dir;
+        ASSERT_TRUE(std::filesystem::create_directory(dir / "quillo.ini"));
+        EXPECT_EQ(WriteServerConfig(tree, dir / "quillo.ini", dir / "quillo.mdb", nullptr, &report),
+                  0);
+        EXPECT_FALSE(report.settingsRead);
+        EXPECT_FALSE(std::filesystem::exists(dir / "quillo.mdb"));
+    }
+    {
+        // In a directory that does not exist it reads as empty but cannot be saved.
+        TestDir dir;
+        EXPECT_EQ(WriteServerConfig(tree, dir / "missing/quillo.ini", dir / "quillo.mdb", nullptr,
+                                    &report),
+                  0);
+        EXPECT_TRUE(report.settingsRead);
+        EXPECT_FALSE(report.settingsSaved);
+        EXPECT_EQ(report.tableFailures, 0);
+    }
+    {
+        // A main database that cannot be opened: every server's table fails, the settings
+        // file is still written.
+        TestDir dir;
+        ASSERT_TRUE(std::filesystem::create_directory(dir / "quillo.mdb"));
+        EXPECT_EQ(WriteServerConfig(tree, dir / "quillo.ini", dir / "quillo.mdb", nullptr, &report),
+                  0);
+        EXPECT_TRUE(report.settingsRead);
+        EXPECT_TRUE(report.settingsSaved);
+        EXPECT_EQ(report.tableFailures, 2);
+        EXPECT_EQ(ReadChosenGroups(dir / "quillo.ini"), (std::vector<ChosenGroup>{{"h", "g"}}));
+    }
 }
 
 TEST_F(ServerConfigTest, CheckingABoldGroupUnchoosesItAndAPlainOneChoosesIt) {

@@ -39,7 +39,11 @@ public:
         : m_firstId(firstId), m_step(step), m_failAt(failAt) {}
 
     void SetProgressRange(int n) override { log.push_back("range " + std::to_string(n)); }
-    void Step(int i) override { log.push_back("step " + std::to_string(i)); }
+    void Step(int i) override {
+        log.push_back("step " + std::to_string(i));
+        ++m_steps;
+    }
+    bool StopRequested() override { return stopFromStep > 0 && m_steps >= stopFromStep; }
     int InsertItem(int parentId, const std::string& label) override {
         log.push_back("insert " + std::to_string(parentId) + " " + label);
         const int attempt = m_attempts++;
@@ -89,6 +93,8 @@ public:
     std::vector<std::string> log;
     std::vector<Item> items;
     std::vector<std::string> index;
+    // From this step on (counting from 1), the user has asked to close the window; 0: never.
+    int stopFromStep = 0;
 
 private:
     int Find(int id) const {
@@ -128,6 +134,7 @@ private:
     int m_step;
     int m_failAt;
     int m_attempts = 0;
+    int m_steps = 0;
 };
 
 // "<p0> <p1> ... <p{count-1}>"
@@ -385,6 +392,21 @@ TEST(FillHeaderTree, CallsInOrder) {
         "icon 17 0 1",
         "step 4",
         "expand 7",
+    };
+    EXPECT_EQ(sink.log, expected);
+}
+
+TEST(FillHeaderTree, StopsAtTheStepWhereItIsAskedTo) {
+    TestDir dir;
+    ASSERT_TRUE(WriteHeaderRecords(dir.Path(), {{"101", "<a@x>", "A", "", ""},
+                                                {"102", "<b@x>", "B", "", ""},
+                                                {"103", "<c@x>", "C", "", ""}}));
+    RecordingSink sink(7, 5);
+    sink.stopFromStep = 2;
+    EXPECT_EQ(FillHeaderTree(dir.Path(), sink), 1);
+    const std::vector<std::string> expected = {
+        "range 3", "step 0",     "insert 0 101 A", "entry 0 <a@x> ,7",
+        "bold 7",  "icon 7 0 1", "step 1",         "expand 7",
     };
     EXPECT_EQ(sink.log, expected);
 }
