@@ -229,6 +229,9 @@ public:
         m_dlg.ShowSelectedPart();
     }
     void ArticleRead() override { m_dlg.SetHeaderItemRead(m_itemId); }
+    void ShowStatus(const std::string& utf8) override {
+        m_dlg.SetStatusText(QString::fromStdString(utf8));
+    }
 
 private:
     CReaderDlg& m_dlg;
@@ -350,6 +353,9 @@ void CReaderDlg::CreateControls() {
     connect(m_btnBack, &QPushButton::clicked, this, &CReaderDlg::OnBack);
     connect(m_btnForward, &QPushButton::clicked, this, &CReaderDlg::OnForward);
     connect(m_btnHome, &QPushButton::clicked, this, &CReaderDlg::OnHome);
+    connect(m_btnPost, &QPushButton::clicked, this, &CReaderDlg::OnPost);
+    connect(m_btnReply, &QPushButton::clicked, this, &CReaderDlg::OnReply);
+    connect(m_btnSettings, &QPushButton::clicked, this, &CReaderDlg::OnSettings);
 }
 
 void CReaderDlg::OnInitDialog() {

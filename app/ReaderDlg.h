@@ -236,6 +236,12 @@ protected:
     void OnBack();
     void OnForward();
     void OnHome();
+    // Post and reply (buttons 1010 and 1011): the settings check, then the compose window for a
+    // new article or for a reply to the selected header quoting the selected part; the header
+    // tree is refilled after it closes. Settings (button 1018): the settings window.
+    void OnPost();
+    void OnReply();
+    void OnSettings();
 
 private:
     class CWindowProgress;
@@ -243,6 +249,8 @@ private:
     class CArticleView;
 
     void CreateControls();
+    // The compose window with the context made for it, then the header tree again.
+    void RunCompose(bool reply);
     void OnInitDialog();
     void CreateHtmlView();
     void CreateMenuCommands();

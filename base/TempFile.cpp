@@ -65,12 +65,11 @@ std::string PrivateTempDirectory() {
     return PrivateTempDirectoryLocked();
 }
 
-std::string GetTempFile() {
+std::string GetTempFile(std::string_view suffix) {
     std::lock_guard lock(g_mutex);
     const std::string dir = PrivateTempDirectoryLocked();
-    if (dir.empty())
+    if (dir.empty() || suffix.find('/') != std::string_view::npos)
         return {};
-    constexpr std::string_view suffix = ".tmp";
     std::string name = dir + "/XXXXXX" + std::string(suffix);
     std::vector<char> buf(name.begin(), name.end());
     buf.push_back('\0');

@@ -246,8 +246,11 @@ PartEnd CopyHtmlPart(MultipartReader& reader, PartWriter& out) {
 
 } // namespace
 
-int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entries) {
+int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entries,
+                 bool* partsLeftOut) {
     entries.clear();
+    if (partsLeftOut)
+        *partsLeftOut = false;
     InputFile article(articlePath);
     if (!article)
         return 1;
@@ -277,6 +280,7 @@ int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entrie
         return 0;
     MultipartReader reader(article, *boundary);
     bool atDelimiter = false; // the line that ended the last part starts the next one
+    int partFiles = 0;
     for (int part = 1;; ++part) {
         if (!atDelimiter && !reader.SkipToDelimiter())
             break;
@@ -285,13 +289,21 @@ int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entrie
         if (!partHeader)
             break;
         const std::string& partType = partHeader->Value();
+        const bool plain = StartsWithNoCase(partType, "text/plain");
+        const bool html = !plain && StartsWithNoCase(partType, "text/html");
+        if ((plain || html) && partFiles == kMaxPartFiles) {
+            if (partsLeftOut)
+                *partsLeftOut = true;
+            break;
+        }
         const std::string number = std::to_string(part);
         PartEnd end = PartEnd::Closing;
-        if (StartsWithNoCase(partType, "text/plain")) {
+        if (plain) {
             PartWriter out(dir, entries, number + " PlainText" + number, kPartTextFile,
                            &*partHeader);
             end = CopyPlainPart(reader, out);
-        } else if (StartsWithNoCase(partType, "text/html")) {
+            ++partFiles;
+        } else if (html) {
             PartWriter out(dir, entries, number + " HtmlText" + number, kPartHtmlFile,
                            &*partHeader);
             // Soft line breaks belong to quoted-printable: the "=" padding that ends a base64
@@ -300,6 +312,7 @@ int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entrie
                 end = CopyPlainPart(reader, out);
             else
                 end = CopyHtmlPart(reader, out);
+            ++partFiles;
         }
         // Parts of any other type are passed over while looking for the next delimiter.
         atDelimiter = end == PartEnd::Delimiter;

@@ -19,6 +19,9 @@ inline constexpr int kPartHtmlFile = 1; // ".htm", shown as a web page
 
 // A Content-Type value holds at most this many bytes; the rest is cut off.
 inline constexpr std::size_t kContentTypeMax = 1023;
+// A multipart body gives at most this many part files; later parts are left out (the header
+// entry still shows the article's header).
+inline constexpr int kMaxPartFiles = 1000;
 
 inline constexpr char kHeaderEntry[] = "0: Header";
 inline constexpr char kBodyEntry[] = "1: Body";
@@ -48,7 +51,10 @@ struct CPartEntry {
 // entries) or when its main Content-Type begins with "text" (header and body); 0 otherwise
 // (header and the text parts of a multipart body, or the header alone). A part file that cannot
 // be created gets no entry, so an entry never stands for a file left by an earlier article.
-int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entries);
+// After kMaxPartFiles part files of a multipart body the rest of the article is not looked at,
+// and *partsLeftOut (when given) becomes true; it is false otherwise.
+int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entries,
+                 bool* partsLeftOut = nullptr);
 
 // The file an entry stands for: the private temporary directory, the entry text after its first
 // blank, then ".txt" for item data kPartTextFile or ".htm" for kPartHtmlFile (nothing for any

@@ -53,6 +53,91 @@ std::string_view StripOnce(std::string_view text, char open, char close) {
     return text;
 }
 
+bool IsFoldBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view WithoutLeadingFoldBlanks(std::string_view text) {
+    while (!text.empty() && IsFoldBlank(text.front()))
+        text.remove_prefix(1);
+    return text;
+}
+
+std::string_view WithoutTrailingFoldBlanks(std::string_view text) {
+    while (!text.empty() && IsFoldBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The openings of the encoded words that DecodeHeaderText decodes; only between two of those
+// does a fold vanish.
+constexpr std::string_view kWordOpenings[] = {"=?ISO-2022-JP?Q?", "=?ISO-2022-JP?B?",
+                                              "=?iso-8859-1?Q?",  "=?iso-8859-1?B?",
+                                              "=?us-ascii?Q?",    "=?us-ascii?B?"};
+
+std::size_t WordOpeningAt(std::string_view text, std::size_t pos) {
+    for (std::string_view opening : kWordOpenings) {
+        if (StartsWithNoCase(text.substr(pos), opening))
+            return opening.size();
+    }
+    return 0;
+}
+
+bool StartsWithEncodedWord(std::string_view text) {
+    return WordOpeningAt(text, 0) != 0;
+}
+
+// The text ends with "?=" closing a word whose opening is the last "=?" before it, with no "?"
+// in between.
+bool EndsWithEncodedWord(std::string_view text) {
+    if (text.size() < 2 || text.substr(text.size() - 2) != "?=")
+        return false;
+    for (std::size_t pos = text.rfind("=?", text.size() - 2); pos != std::string_view::npos;
+         pos = pos == 0 ? std::string_view::npos : text.rfind("=?", pos - 1)) {
+        const std::size_t opening = WordOpeningAt(text, pos);
+        if (opening == 0)
+            continue;
+        const std::size_t wordEnd = text.size() - 2;
+        return pos + opening <= wordEnd &&
+               text.substr(pos + opening, wordEnd - pos - opening).find('?') ==
+                   std::string_view::npos;
+    }
+    return false;
+}
+
+// How much of text fits in room bytes without splitting a double-byte character; text starts
+// at a character boundary.
+std::size_t FitCharacters(std::string_view text, std::size_t room) {
+    if (text.size() <= room)
+        return text.size();
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t step = IsSjisLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+        if (i + step > room)
+            break;
+        i += step;
+    }
+    return i;
+}
+
+// Drops Message-IDs from the front of a References value until it fits, keeping at least one.
+void KeepReferencesEnd(std::string& references) {
+    if (references.size() <= kReferencesMax)
+        return;
+    const std::size_t blank =
+        references.find_first_of(" \t", references.size() - kReferencesMax - 1);
+    if (blank != std::string::npos) {
+        references.erase(0, blank + 1);
+        return;
+    }
+    // One Message-ID longer than the limit: kept like any other value, from its end.
+    const std::size_t lastBlank = references.find_last_of(" \t");
+    if (lastBlank != std::string::npos)
+        references.erase(0, lastBlank + 1);
+    if (references.size() > kHeaderValueMax)
+        references.erase(0, references.size() - kHeaderValueMax);
+}
+
 // The group's table "Header", open for the whole download, with the position of the first
 // record of every Message-ID, so that finding a header's record costs no walk over the table.
 // Records are written in transactions: Begin, Store..., Commit.
@@ -278,7 +363,7 @@ private:
 // up to the pipeline depth; each reply is still taken in order and handled as if its command
 // had just been sent.
 int FetchHeaders(CNntpSocket& socket, const HeaderDownloadParams& params,
-                 const std::string& groupDir, int first, int last, IProgress& progress) {
+                 const std::string& groupDir, int first, int last, IProgress& progress, bool& cut) {
     const long long depth = std::max(1, params.pipelineDepth);
     // Commands are sent in runs, topping up once a quarter of the window has been answered.
     const long long refillBelow = depth - depth / 4;
@@ -311,16 +396,27 @@ int FetchHeaders(CNntpSocket& socket, const HeaderDownloadParams& params,
         }
 
         reader.Begin();
-        if (!socket.ReadLine(line))
-            continue;
+        // A reply that is not whole ends the download: the connection is dead.
+        if (!socket.ReadLine(line)) {
+            cut = true;
+            break;
+        }
         SplitString(line, parts, kReplyParts, ' ');
         if (parts[0] != "221") {
             while (socket.ReadLine(line)) {
+            }
+            if (!socket.LastReplyWhole()) {
+                cut = true;
+                break;
             }
             continue;
         }
         while (socket.ReadLine(line))
             reader.AddLine(line);
+        if (!socket.LastReplyWhole()) {
+            cut = true;
+            break;
+        }
 
         batches.Add(number, reader.Fields());
         if (batches.Waiting() >= static_cast<std::size_t>(batch))
@@ -348,16 +444,21 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
         view.ShowMessage(ConnectionErrorMessage(code));
         socket.Cleanup();
         return -1;
+    case NntpStart::Cut:
+        view.ShowMessage(ReplyFailureMessage(socket));
+        socket.Cleanup();
+        return -1;
     }
 
     int stored = 0;
+    bool cut = false;
     socket.SendCommand("GROUP " + params.group + "\r\n");
     std::string reply;
-    socket.ReadResponse(reply);
+    cut = socket.ReadResponse(reply) <= 0;
     // "211 count first last group": the count is not used.
     std::vector<std::string> parts;
     SplitString(reply, parts, kReplyParts, ' ');
-    if (parts[0] == "211") {
+    if (!cut && parts[0] == "211") {
         int first = ToInt(parts[2]);
         const int last = ToInt(parts[3]);
         // The last header stored before is requested again.
@@ -368,10 +469,13 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
         }
         progress.SetProgressRange(first, last);
         WriteHeaderCounters(groupDir, last, first);
-        stored = FetchHeaders(socket, params, groupDir, first, last, progress);
+        stored = FetchHeaders(socket, params, groupDir, first, last, progress, cut);
     }
     EndConversation(socket);
     socket.Cleanup();
+    // Shown only now: what was stored is committed, and nothing waits on the server.
+    if (cut)
+        view.ShowMessage(ReplyFailureMessage(socket));
     return stored;
 }
 
@@ -387,6 +491,37 @@ void CHeaderFieldReader::Begin() {
     m_fields = HeaderFields();
     // The "." line that closes every reply ends whatever field was open.
     m_state = Field::None;
+    m_endsWithWord = false;
+}
+
+std::string& CHeaderFieldReader::ValueOf(Field field) {
+    switch (field) {
+    case Field::From:
+        return m_fields.from;
+    case Field::Subject:
+        return m_fields.subject;
+    case Field::Date:
+        return m_fields.date;
+    case Field::References:
+        return m_fields.references;
+    case Field::MessageId:
+        return m_fields.messageId;
+    case Field::ContentType:
+    case Field::None:
+        break;
+    }
+    return m_fields.contentType;
+}
+
+void CHeaderFieldReader::Append(Field field, std::string_view text) {
+    std::string& value = ValueOf(field);
+    if (field == Field::References) {
+        value.append(text);
+        KeepReferencesEnd(value);
+        return;
+    }
+    if (value.size() < kHeaderValueMax)
+        value.append(text.substr(0, FitCharacters(text, kHeaderValueMax - value.size())));
 }
 
 void CHeaderFieldReader::AddLine(std::string_view raw) {
@@ -397,38 +532,23 @@ void CHeaderFieldReader::AddLine(std::string_view raw) {
         decoded = JisToSjis(DecodeHeaderText(raw));
         line = decoded;
     }
-    auto valueOf = [this](Field field) -> std::string& {
-        switch (field) {
-        case Field::From:
-            return m_fields.from;
-        case Field::Subject:
-            return m_fields.subject;
-        case Field::Date:
-            return m_fields.date;
-        case Field::References:
-            return m_fields.references;
-        case Field::MessageId:
-            return m_fields.messageId;
-        case Field::ContentType:
-        case Field::None:
-            break;
-        }
-        return m_fields.contentType;
-    };
 
-    if (!line.empty() && line.front() == '\t') {
-        const std::string_view rest = line.substr(1);
+    if (!line.empty() && IsFoldBlank(line.front())) {
         if (m_state == Field::None)
             return;
-        if (m_state == Field::References) {
-            // A continuation that would not fit is left off whole.
-            if (m_fields.references.size() + 1 + rest.size() <= kReferencesMax) {
-                m_fields.references += ' ';
-                m_fields.references.append(rest);
-            }
-            return;
+        const std::string_view rawText = WithoutLeadingFoldBlanks(raw);
+        std::string& value = ValueOf(m_state);
+        // The fold and the blanks on either side of it become one blank, or nothing between
+        // two encoded words or before the first text of a value. A value already full takes
+        // nothing more, not even the blank.
+        const bool full = m_state != Field::References && value.size() >= kHeaderValueMax;
+        if (!full) {
+            value.resize(WithoutTrailingFoldBlanks(value).size());
+            if (!value.empty() && !(m_endsWithWord && StartsWithEncodedWord(rawText)))
+                Append(m_state, " ");
+            Append(m_state, WithoutLeadingFoldBlanks(line));
         }
-        valueOf(m_state).append(rest);
+        m_endsWithWord = EndsWithEncodedWord(WithoutTrailingFoldBlanks(rawText));
         return;
     }
 
@@ -449,18 +569,19 @@ void CHeaderFieldReader::AddLine(std::string_view raw) {
         if (!StartsWithNoCase(line, name.text))
             continue;
         // The value starts after the name and the blank that follows it.
-        std::string_view value =
+        const std::string_view value =
             line.size() > name.text.size() + 1 ? line.substr(name.text.size() + 1) : "";
-        if (name.field == Field::References)
-            value = value.substr(0, kReferencesMax);
-        valueOf(name.field).assign(value);
+        ValueOf(name.field).clear();
+        Append(name.field, value);
         m_state = name.field;
+        m_endsWithWord = EndsWithEncodedWord(WithoutTrailingFoldBlanks(raw));
         return;
     }
 }
 
 std::string LastReference(std::string_view references) {
-    const std::size_t blank = references.rfind(' ');
+    references = WithoutTrailingFoldBlanks(references);
+    const std::size_t blank = references.find_last_of(" \t");
     return std::string(blank == std::string_view::npos ? references : references.substr(blank + 1));
 }
 

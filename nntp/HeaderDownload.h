@@ -11,8 +11,11 @@ class IProgress;
 // Message-ID in the group's table "Header", the range counters in header.ini, and each poster
 // recorded in the address book.
 
-// References is kept to this many bytes.
+// References is kept to this many bytes by dropping Message-IDs from its front, so its last one,
+// the parent, always stays.
 inline constexpr std::size_t kReferencesMax = 8191;
+// Every other header value is kept to this many bytes, cut at a character boundary.
+inline constexpr std::size_t kHeaderValueMax = 64 * 1024;
 // Only this much of the From value is split into the poster's name and address.
 inline constexpr std::size_t kPosterFromMax = 1023;
 // The GROUP reply and each HEAD status line are split at blanks into at most this many parts.
@@ -35,17 +38,25 @@ struct HeaderFields {
     std::string subject;
     std::string date;
     std::string contentType;
-    std::string references; // at most kReferencesMax bytes
+    std::string references; // at most kReferencesMax bytes, unless it is one Message-ID
+
     std::string messageId;
 };
 
 // Collects the fields from the lines of one HEAD reply. Each line is decoded (encoded words,
 // then ISO-2022-JP to Shift_JIS) before it is looked at. A line beginning with "Content-Type:",
 // "Message-ID:", "References:", "Subject:", "From:" or "Date:" (any letter case) sets that
-// field to the text after the name and the one character after it; a line beginning with a
-// TAB continues the field set last, joined with nothing between except for References, which
-// takes one blank between (a folded References must keep its Message-IDs apart); any other
-// line, one folded with a blank included, ends the field and is otherwise ignored.
+// field to the text after the name and the one character after it. A line beginning with a TAB
+// or a blank continues the field set last, as RFC 5322 folds: the fold, with the blanks and TABs
+// around it, becomes one blank, except between an encoded word that ends one line and an
+// encoded word that starts the next, which join with nothing between (RFC 2047), and at the
+// start of a value (a field folded right after its name). Any other line
+// ends the field and is otherwise ignored.
+//
+// A value is kept to kHeaderValueMax bytes, cut at a character boundary; what comes after the
+// cut is dropped. References keeps its end instead: Message-IDs are dropped from its front while
+// it is longer than kReferencesMax bytes and holds more than one (a single longer one is kept to
+// kHeaderValueMax bytes from its end).
 class CHeaderFieldReader {
 public:
     // Empties the six values; no field is open.
@@ -56,11 +67,17 @@ public:
 
 private:
     enum class Field { None, From, Subject, Date, References, MessageId, ContentType };
+    std::string& ValueOf(Field field);
+    void Append(Field field, std::string_view text);
+
     HeaderFields m_fields;
     Field m_state = Field::None;
+    // The line that gave the open field its last text ended with an encoded word.
+    bool m_endsWithWord = false;
 };
 
-// REF of a record: the text after the last blank of the References value, or all of it.
+// REF of a record: the last Message-ID of the References value, the text after its last blank
+// or TAB once blanks and TABs at its end are dropped, or all of it.
 std::string LastReference(std::string_view references);
 
 struct Poster {
@@ -103,6 +120,10 @@ struct HeaderDownloadParams {
 //
 // No database is left in a write transaction while events are handled. A header the store
 // refused is not counted, and "LASTHEADER" stays below it.
+//
+// A reply that is cut (the connection closed, failed or timed out, or a line passed its bound)
+// ends the download at once: nothing of that reply is stored, "LASTHEADER" names the last whole
+// article stored, and the message of ReplyFailureMessage is shown once the conversation ended.
 //
 // Returns the number of headers stored (0 as well when GROUP was refused), or -1 when the
 // conversation could not begin (the message was shown).

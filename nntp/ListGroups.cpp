@@ -1,6 +1,6 @@
 #include "nntp/NntpSocket.h"
 
-// The LIST exchange: the server's whole group list into the group table.
+// The LIST exchange: the server's whole group list into the group table, within its bounds.
 
 namespace {
 
@@ -9,8 +9,16 @@ constexpr std::string_view kListOk = "215";
 
 } // namespace
 
+void CNntpSocket::ClearGroupTable() {
+    m_groupNames.clear();
+    m_groupNames.shrink_to_fit();
+    m_groupEnds.clear();
+    m_groupEnds.shrink_to_fit();
+    m_groupTableFull = false;
+}
+
 bool CNntpSocket::ListGroups() {
-    m_groups.clear();
+    ClearGroupTable();
     if (SendCommand(kListCommand) != static_cast<int>(kListCommand.size()))
         return false;
 
@@ -28,10 +36,30 @@ bool CNntpSocket::ListGroups() {
         return false;
     }
 
-    GroupEntry entry;
+    std::string name;
+    std::string last;
+    std::string first;
+    std::string flag;
     while (ReadLine(line)) {
-        if (ParseListLine(line, entry.name, entry.last, entry.first, entry.flag))
-            m_groups.push_back(std::move(entry));
+        if (m_replyBytes > kMaxListBytes) {
+            Fail(NntpFailure::TooLarge, 0);
+            EndReply(false);
+            break;
+        }
+        if (m_groupTableFull || !ParseListLine(line, name, last, first, flag))
+            continue;
+        if (m_groupEnds.size() >= static_cast<std::size_t>(kMaxListGroups) ||
+            m_groupNames.size() + name.size() > kMaxGroupNameBytes) {
+            m_groupTableFull = true;
+            continue;
+        }
+        m_groupNames += name;
+        m_groupEnds.push_back(static_cast<std::uint32_t>(m_groupNames.size()));
+    }
+    if (!m_lastReplyWhole) {
+        // A cut list is not the server's list: nothing of it is offered.
+        ClearGroupTable();
+        return false;
     }
     return true;
 }
@@ -62,7 +90,9 @@ bool CNntpSocket::ParseListLine(std::string_view line, std::string& name, std::s
 }
 
 std::string CNntpSocket::GetGroupName(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= m_groups.size())
+    if (index < 0 || static_cast<std::size_t>(index) >= m_groupEnds.size())
         return {};
-    return m_groups[static_cast<std::size_t>(index)].name;
+    const std::size_t i = static_cast<std::size_t>(index);
+    const std::size_t begin = i == 0 ? 0 : m_groupEnds[i - 1];
+    return m_groupNames.substr(begin, m_groupEnds[i] - begin);
 }

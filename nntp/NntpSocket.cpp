@@ -136,6 +136,21 @@ void StripLineEnd(std::string& line) {
     }
 }
 
+std::chrono::milliseconds ReceiveTimeout() {
+    return std::chrono::milliseconds(g_receiveTimeoutMs.load());
+}
+
+// The time a transfer of this many bytes may take beyond the time-out.
+std::chrono::milliseconds TransferAllowance(std::size_t bytes) {
+    return std::chrono::milliseconds(static_cast<long long>(bytes) * 1000 /
+                                     static_cast<long long>(CNntpSocket::kMinBytesPerSecond));
+}
+
+// A peer that went away, as opposed to a local fault.
+bool IsPeerGone(int error) {
+    return error == ECONNRESET || error == EPIPE || error == ECONNABORTED;
+}
+
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
     auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -384,31 +399,34 @@ int CNntpSocket::SendCommand(std::string_view command) {
         m_lastError = kWsaENotConn;
         return -1;
     }
-    const auto timeout = std::chrono::milliseconds(g_receiveTimeoutMs.load());
-    auto deadline = Clock::now() + timeout;
+    if (IsDead())
+        return -1;
+    const auto deadline = Clock::now() + ReceiveTimeout() + TransferAllowance(command.size());
     std::size_t sent = 0;
     while (sent < command.size()) {
         ssize_t n = ::send(m_fd, command.data() + sent, command.size() - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
-            deadline = Clock::now() + timeout;
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // Take in what the server sends meanwhile, or it may stop reading our commands.
-            const bool reading = !m_eof && !m_receiveFailed;
+            // Take in what the server sends meanwhile, or it may stop reading our commands; but
+            // only so much, or a server that never reads could fill our memory.
+            const bool reading = !IsDead() && m_in.size() - m_inPos < kMaxBufferedInput;
             short revents = 0;
             if (!WaitFor(static_cast<short>(POLLOUT | (reading ? POLLIN : 0)), deadline, revents)) {
-                m_lastError = kWsaETimedOut;
+                Fail(NntpFailure::TimedOut, kWsaETimedOut);
                 return -1;
             }
             if (reading && (revents & POLLIN))
                 ReceiveAvailable();
             continue;
         }
-        m_lastError = WsaErrorFromErrno(n < 0 ? errno : EPIPE);
+        const int error = n < 0 ? errno : EPIPE;
+        Fail(IsPeerGone(error) ? NntpFailure::Closed : NntpFailure::Failed,
+             WsaErrorFromErrno(error));
         return -1;
     }
     return static_cast<int>(sent);
@@ -436,19 +454,19 @@ CNntpSocket::ReceiveResult CNntpSocket::ReceiveAvailable() {
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return ReceiveResult::WouldBlock;
-        Fail(WsaErrorFromErrno(errno));
+        Fail(IsPeerGone(errno) ? NntpFailure::Closed : NntpFailure::Failed,
+             WsaErrorFromErrno(errno));
         return ReceiveResult::Failed;
     }
 }
 
-bool CNntpSocket::Receive() {
-    if (m_eof || m_receiveFailed)
+bool CNntpSocket::Receive(Clock::time_point deadline) {
+    if (IsDead())
         return false;
     if (!m_connected) {
-        m_lastError = kWsaENotConn;
+        Fail(NntpFailure::Failed, kWsaENotConn);
         return false;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(g_receiveTimeoutMs.load());
     for (;;) {
         switch (ReceiveAvailable()) {
         case ReceiveResult::Data:
@@ -462,15 +480,33 @@ bool CNntpSocket::Receive() {
         short revents = 0;
         if (!WaitFor(POLLIN, deadline, revents)) {
             // The reply's framing is lost now: a late answer would be taken for the next one.
-            Fail(kWsaETimedOut);
+            Fail(NntpFailure::TimedOut, kWsaETimedOut);
             return false;
         }
     }
 }
 
-void CNntpSocket::Fail(int error) {
-    m_lastError = error;
-    m_receiveFailed = true;
+void CNntpSocket::Fail(NntpFailure failure, int error) {
+    if (m_failure != NntpFailure::None)
+        return;
+    m_failure = failure;
+    if (error != 0)
+        m_lastError = error;
+}
+
+NntpFailure CNntpSocket::GetFailure() const {
+    if (m_failure != NntpFailure::None)
+        return m_failure;
+    return m_eof ? NntpFailure::Closed : NntpFailure::None;
+}
+
+CNntpSocket::Clock::time_point CNntpSocket::ReplyDeadline() const {
+    return m_replyStart + ReceiveTimeout() + TransferAllowance(m_replyBytes);
+}
+
+void CNntpSocket::EndReply(bool whole) {
+    m_reply = ReplyState::None;
+    m_lastReplyWhole = whole;
 }
 
 bool CNntpSocket::WaitFor(short events, Clock::time_point deadline, short& revents) {
@@ -512,32 +548,51 @@ void CNntpSocket::CompactInput() {
     }
 }
 
-CNntpSocket::LineResult CNntpSocket::ReadRawLine(std::string& line, std::size_t limit) {
+CNntpSocket::LineResult CNntpSocket::ReadRawLine(std::string& line, std::size_t keep) {
     line.clear();
+    const Clock::time_point lineDeadline = Clock::now() + ReceiveTimeout();
+    std::size_t length = 0;
     for (;;) {
         const char* begin = m_in.data() + m_inPos;
         const std::size_t available = m_in.size() - m_inPos;
         const char* lf = static_cast<const char*>(std::memchr(begin, '\n', available));
         const std::size_t take = lf ? static_cast<std::size_t>(lf - begin) + 1 : available;
-        if (line.size() < limit)
-            line.append(begin, std::min(take, limit - line.size()));
+        if (length + take > kMaxLineBytes) {
+            Fail(NntpFailure::LineTooLong, 0);
+            return LineResult::Failed;
+        }
+        if (line.size() < keep)
+            line.append(begin, std::min(take, keep - line.size()));
+        length += take;
+        m_replyBytes += take;
         m_inPos += take;
         CompactInput();
         if (lf)
             return LineResult::Line;
-        if (!Receive())
-            return m_eof ? LineResult::Closed : LineResult::Failed;
+        if (!Receive(std::min(lineDeadline, ReplyDeadline())))
+            return m_failure == NntpFailure::None ? LineResult::Closed : LineResult::Failed;
     }
+}
+
+CNntpSocket::LineResult CNntpSocket::ReadStatusLine(std::string& line) {
+    m_replyStart = Clock::now();
+    m_replyBytes = 0;
+    return ReadRawLine(line, kMaxStatusLine);
 }
 
 int CNntpSocket::ReadResponse(std::string& text) {
     std::string line;
     while (m_reply != ReplyState::None)
         ReadLine(line);
-    const LineResult result = ReadRawLine(line, kMaxStatusLine);
+    const LineResult result = ReadStatusLine(line);
     if (result == LineResult::Failed)
         return -1;
-    if (result == LineResult::Line && IsMultiLineCode(line))
+    if (result == LineResult::Closed) {
+        // A status line without its line end is no reply.
+        text.clear();
+        return 0;
+    }
+    if (IsMultiLineCode(line))
         m_reply = ReplyState::Body;
     text = std::move(line);
     return static_cast<int>(text.size());
@@ -546,26 +601,28 @@ int CNntpSocket::ReadResponse(std::string& text) {
 bool CNntpSocket::ReadLine(std::string& text) {
     text.clear();
     if (m_reply == ReplyState::EndPending) {
-        m_reply = ReplyState::None;
+        EndReply(true);
         return false;
     }
     std::string line;
     if (m_reply == ReplyState::None) {
-        const LineResult result = ReadRawLine(line, kMaxStatusLine);
-        if (line.empty())
+        if (ReadStatusLine(line) != LineResult::Line) {
+            EndReply(false);
             return false;
-        m_reply = result == LineResult::Line && IsMultiLineCode(line) ? ReplyState::Body
-                                                                      : ReplyState::EndPending;
+        }
+        m_reply = IsMultiLineCode(line) ? ReplyState::Body : ReplyState::EndPending;
         StripLineEnd(line);
         text = std::move(line);
         return true;
     }
-    const LineResult result = ReadRawLine(line, std::string::npos);
-    // A reply cut short by the server or by a failure ends with whatever part of a line came.
-    m_reply = result == LineResult::Line ? ReplyState::Body : ReplyState::EndPending;
+    if (ReadRawLine(line, std::string::npos) != LineResult::Line) {
+        // Whatever part of a line came is not handed out: the reply is cut.
+        EndReply(false);
+        return false;
+    }
     StripLineEnd(line);
-    if (line == "." || (line.empty() && result != LineResult::Line)) {
-        m_reply = ReplyState::None;
+    if (line == ".") {
+        EndReply(true);
         return false;
     }
     if (line.starts_with(".."))
@@ -578,10 +635,20 @@ bool CNntpSocket::SplitStatus(std::string_view text, std::string& code, std::str
     code.clear();
     rest.clear();
     const std::string_view copy = text.substr(0, kMaxSplitText);
-    const std::size_t blank = copy.find(' ');
-    if (blank == std::string_view::npos)
-        return false;
-    code.assign(copy.substr(0, blank));
-    rest.assign(copy.substr(blank + 1));
+    std::size_t end = copy.find(' ');
+    std::size_t restStart = end + 1;
+    if (end == std::string_view::npos) {
+        // A bare code ("200", "215\r\n"): RFC 3977 lets the text after it out. Only a line that
+        // ends within what is looked at is one.
+        end = copy.find_first_of("\r\n");
+        if (end == std::string_view::npos && text.size() > copy.size())
+            return false;
+        end = std::min(end, copy.size());
+        if (end == 0)
+            return false;
+        restStart = end;
+    }
+    code.assign(copy.substr(0, end));
+    rest.assign(copy.substr(restStart));
     return true;
 }

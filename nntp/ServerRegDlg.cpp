@@ -248,9 +248,13 @@ void CServerRegDlg::OnSearch() {
                         QString::fromUtf8(ConnectionErrorMessage(FromSjis(code).toStdString())),
                         MsgButtons::Ok, MsgIcon::Warning);
             break;
+        case NntpStart::Cut:
+            ShowMessage(this, QString::fromStdString(ReplyFailureMessage(socket)), MsgButtons::Ok,
+                        MsgIcon::Warning);
+            break;
         case NntpStart::Ready: {
             // A failed LIST leaves the table empty, so nothing is added.
-            socket.ListGroups();
+            const bool listed = socket.ListGroups();
             std::vector<std::string> groups;
             const int count = socket.GetGroupCount();
             groups.reserve(static_cast<std::size_t>(count));
@@ -258,6 +262,12 @@ void CServerRegDlg::OnSearch() {
                 groups.push_back(socket.GetGroupName(i));
             AddServerGroups(host, groups);
             EndConversation(socket);
+            if (!listed && socket.GetFailure() != NntpFailure::None)
+                ShowMessage(this, QString::fromStdString(ReplyFailureMessage(socket)),
+                            MsgButtons::Ok, MsgIcon::Warning);
+            else if (socket.GroupTableFull())
+                ShowMessage(this, QString::fromStdString(GroupListFullMessage(count)),
+                            MsgButtons::Ok, MsgIcon::Warning);
             break;
         }
         }

@@ -212,6 +212,10 @@ bool CProfileFile::Load(const std::string& path) {
     return ok;
 }
 
+void CProfileFile::LoadBytes(std::string_view bytes) {
+    m_impl->Parse(bytes);
+}
+
 bool CProfileFile::Find(std::string_view section, std::string_view key, std::string& value) const {
     const Impl::Section* found = m_impl->FindSection(section);
     if (found == nullptr) {

@@ -30,6 +30,8 @@ public:
     // Replaces the contents with the file's. A missing file loads as empty and succeeds; false
     // when the file exists but cannot be read (the contents are then empty).
     bool Load(const std::string& path);
+    // Replaces the contents with these bytes, read as Load reads a file's.
+    void LoadBytes(std::string_view bytes);
 
     // True when the key exists in the section; its value is then in value.
     bool Find(std::string_view section, std::string_view key, std::string& value) const;

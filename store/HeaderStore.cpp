@@ -39,13 +39,10 @@ std::optional<std::string> LookUpField(const std::string& baseDir, const std::st
     const int count = table.GetRecordCount();
     table.MoveTo(0);
     std::string num;
-    std::string buffer(kLookUpBufferSize, '\0');
     for (int i = 0; i < count; ++i) {
         table.GetField("NUM", "", num);
-        if (!num.empty() && EqualsIgnoringCase(num, number)) {
-            table.GetField(field, "", buffer.data(), static_cast<int>(buffer.size()));
-            result.assign(buffer.c_str());
-        }
+        if (!num.empty() && EqualsIgnoringCase(num, number))
+            table.GetField(field, "", result);
         table.MoveNext();
     }
     table.Close();

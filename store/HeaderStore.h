@@ -25,9 +25,6 @@ inline constexpr char kLastHeaderKey[] = "LASTHEADER";
 // LASTHEADER is read into a buffer of this size.
 inline constexpr std::size_t kLastHeaderBufferSize = 128;
 
-// The lookups return their value from a buffer of this size, so a value is cut at 4,095 bytes.
-inline constexpr std::size_t kLookUpBufferSize = 4096;
-
 // The fields of the table "Header", in the order they are created.
 const std::vector<std::string>& HeaderFieldNames();
 
@@ -69,7 +66,7 @@ std::string CacheFilePath(const std::string& groupDir, std::string_view mesid);
 bool IsArticleCached(const std::string& cachePath);
 
 // The MESID (or REF) of the last record of the group's table whose NUM equals number, ignoring
-// letter case; nothing when that value is empty or the table cannot be opened.
+// letter case, read whole; nothing when that value is empty or the table cannot be opened.
 std::optional<std::string> LookUpMessageId(const std::string& baseDir, const std::string& server,
                                            const std::string& group, const std::string& number);
 std::optional<std::string> LookUpReference(const std::string& baseDir, const std::string& server,

@@ -1,6 +1,5 @@
 #include "threads/HeaderThreads.h"
 
-#include "base/SplitString.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 
@@ -35,8 +34,9 @@ std::unordered_set<std::string> FilesIn(const std::string& dir) {
 
 std::string WantedParentId(const std::string& ref) {
     // What SplitString(ref, parts, kTreeRefParts, ' ') followed by taking part k gives, found
-    // without building the parts: this runs once per header of a fill.
-    const std::string_view text = std::string_view(ref).substr(0, kSplitStringMaxText);
+    // without building the parts (this runs once per header of a fill), and over the whole REF:
+    // a Message-ID is never cut.
+    const std::string_view text = ref;
     std::size_t blank = text.find(' ');
     std::string_view wanted = text.substr(0, blank);
     for (int k = 1; k < kTreeRefParts && blank != std::string_view::npos; ++k) {
@@ -74,7 +74,9 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
         sink.Step(i);
         if (sink.StopRequested())
             break;
-        const std::string mesid = ReadField(table, "MESID", kTreeMesidBufferSize, scratch);
+        // Message-IDs are read whole: two that differ only far in must not meet.
+        std::string mesid;
+        table.GetField("MESID", "", mesid);
         if (mesid.empty()) {
             table.MoveNext();
             continue;
@@ -85,7 +87,8 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
         const std::string label = num + " " + sub;
 
         int parentId = 0;
-        const std::string ref = ReadField(table, "REF", kTreeRefBufferSize, scratch);
+        std::string ref;
+        table.GetField("REF", "", ref);
         if (!ref.empty()) {
             const auto found = itemOf.find(WantedParentId(ref));
             if (found != itemOf.end())

@@ -9,11 +9,10 @@
 // group's table "Header". The window that shows the tree takes part through IHeaderTreeSink: it
 // makes the items, hands back their identifiers and keeps the index entries.
 
-// Working buffers of the fill; a longer value is cut to size - 1 bytes (and at a NUL byte).
+// Working buffers of the fill; a longer value is cut to size - 1 bytes (and at a NUL byte). MESID
+// and REF are read whole.
 inline constexpr std::size_t kTreeNumBufferSize = 128;
 inline constexpr std::size_t kTreeSubBufferSize = 256;
-inline constexpr std::size_t kTreeMesidBufferSize = 1024;
-inline constexpr std::size_t kTreeRefBufferSize = 2048;
 // READ only matters as empty or not; no field is longer than 255 characters.
 inline constexpr std::size_t kTreeReadBufferSize = 256;
 // REF is split at blanks into at most this many parts.
@@ -66,7 +65,7 @@ public:
 // InsertItem calls (0 when the table cannot be opened).
 int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink);
 
-// The Message-ID a REF value names: REF split at blanks (at most kTreeRefParts parts), then the
-// part whose number is how many non-empty parts follow the first one without a gap. For the usual
-// REF, one Message-ID without blanks, that is REF itself.
+// The Message-ID a REF value names: the whole REF split at blanks (at most kTreeRefParts parts),
+// then the part whose number is how many non-empty parts follow the first one without a gap. For
+// the usual REF, one Message-ID without blanks, that is REF itself.
 std::string WantedParentId(const std::string& ref);

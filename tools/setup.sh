@@ -5,7 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(g++ cmake ninja-build pkg-config libsqlite3-dev qt6-base-dev qt6-webengine-dev
-          libgtest-dev libgmock-dev fonts-noto-cjk xvfb xauth)
+          libgtest-dev libgmock-dev fonts-noto-cjk xvfb xauth tzdata)
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi

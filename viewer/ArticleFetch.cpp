@@ -2,23 +2,19 @@
 
 #include "base/AsciiCase.h"
 
-#include "base/SplitString.h"
 #include "mime/Codec.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
+#include "store/CacheFile.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 
 namespace {
 
-constexpr std::string_view kArticleArrives = "220 ";
+constexpr std::string_view kArticleArrives = "220";
 constexpr std::string_view kCrLf = "\r\n";
-// Articles run to megabytes; larger writes keep the fetch from being bound by system calls.
-constexpr std::size_t kCacheWriteBuffer = 64 * 1024;
 
 // A field read as a fixed buffer of `size` bytes reads it: cut at size - 1 bytes and at a zero.
 std::string ReadFieldCut(CDbTable& table, const std::string& field, std::size_t size) {
@@ -27,19 +23,21 @@ std::string ReadFieldCut(CDbTable& table, const std::string& field, std::size_t 
     return std::string(buffer.c_str());
 }
 
-void RemoveFile(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
-}
-
 } // namespace
+
+std::string TooManyPartsStatus() {
+    return "パートが多すぎるため、最初の " + std::to_string(kMaxPartFiles) + " 個だけを表示します";
+}
 
 std::optional<CArticleRecord> FindArticleRecord(CDbTable& table, const std::string& number) {
     const int count = table.GetRecordCount();
     table.MoveTo(0);
+    std::string num;
     for (int i = 0; i < count; ++i) {
-        if (EqualsNoCase(ReadFieldCut(table, "NUM", kArticleLookUpBufferSize), number)) {
-            std::string mesid = ReadFieldCut(table, "MESID", kArticleLookUpBufferSize);
+        table.GetField("NUM", "", num);
+        if (EqualsNoCase(num, number)) {
+            std::string mesid;
+            table.GetField("MESID", "", mesid);
             if (mesid.empty())
                 return std::nullopt;
             return CArticleRecord{i, std::move(mesid)};
@@ -49,15 +47,17 @@ std::optional<CArticleRecord> FindArticleRecord(CDbTable& table, const std::stri
     return std::nullopt;
 }
 
-bool FetchArticleToFile(CNntpSocket& socket, std::FILE* file, const std::string& number) {
-    socket.SendCommand("ARTICLE " + number + "\r\n");
+ArticleReply ReadArticleToFile(CNntpSocket& socket, std::FILE* file) {
     std::string line;
     if (!socket.ReadLine(line))
-        return false;
-    if (!line.starts_with(kArticleArrives)) {
+        return ArticleReply::Cut;
+    std::string code;
+    std::string rest;
+    CNntpSocket::SplitStatus(line, code, rest);
+    if (code != kArticleArrives) {
         while (socket.ReadLine(line)) {
         }
-        return false;
+        return socket.LastReplyWhole() ? ArticleReply::Refused : ArticleReply::Cut;
     }
     bool quotedPrintable = false;
     while (socket.ReadLine(line)) {
@@ -70,7 +70,12 @@ bool FetchArticleToFile(CNntpSocket& socket, std::FILE* file, const std::string&
         decoded += kCrLf;
         std::fwrite(decoded.data(), 1, decoded.size(), file);
     }
-    return true;
+    return socket.LastReplyWhole() ? ArticleReply::Whole : ArticleReply::Cut;
+}
+
+ArticleReply FetchArticleToFile(CNntpSocket& socket, std::FILE* file, const std::string& number) {
+    socket.SendCommand("ARTICLE " + number + "\r\n");
+    return ReadArticleToFile(socket, file);
 }
 
 CFetchResult FetchArticle(std::FILE* file, const std::string& number, const std::string& server,
@@ -79,48 +84,57 @@ CFetchResult FetchArticle(std::FILE* file, const std::string& number, const std:
     std::string code;
     switch (BeginConversation(socket, server, code)) {
     case NntpStart::ConnectFailed: {
-        CFetchResult result{0, ConnectFailureMessage(socket)};
+        CFetchResult result{0, ConnectFailureMessage(socket), ArticleReply::Refused, {}};
         socket.Cleanup();
         return result;
     }
     case NntpStart::Refused:
         socket.Cleanup();
-        return CFetchResult{0, ConnectionErrorMessage(code)};
+        return CFetchResult{0, ConnectionErrorMessage(code), ArticleReply::Refused, {}};
+    case NntpStart::Cut: {
+        CFetchResult result{0, ReplyFailureMessage(socket), ArticleReply::Refused, {}};
+        socket.Cleanup();
+        return result;
+    }
     case NntpStart::Ready:
         break;
     }
+    CFetchResult result{1, {}, ArticleReply::Refused, {}};
     socket.SendCommand("GROUP " + group + "\r\n");
     std::string reply;
-    socket.ReadResponse(reply);
-    std::vector<std::string> fields;
-    SplitString(reply, fields, kGroupReplyFields, ' ');
-    if (fields[0] == "211")
-        FetchArticleToFile(socket, file, number);
+    if (socket.ReadResponse(reply) <= 0) {
+        result.m_reply = ArticleReply::Cut;
+    } else {
+        std::string code;
+        std::string rest;
+        CNntpSocket::SplitStatus(reply, code, rest);
+        if (code == "211")
+            result.m_reply = FetchArticleToFile(socket, file, number);
+    }
+    if (result.m_reply == ArticleReply::Cut)
+        result.m_reason = ReplyFailureText(socket);
     EndConversation(socket);
     socket.Cleanup();
-    return CFetchResult{1, {}};
+    return result;
 }
 
 CCacheResult CacheArticle(const std::string& cachePath, const std::string& number,
                           const std::string& server, const std::string& group) {
     if (IsArticleCached(cachePath))
         return CCacheResult{CacheState::Cached, {}};
-    std::FILE* file = std::fopen(cachePath.c_str(), "wb");
-    if (!file)
+    CCacheFile cache(cachePath);
+    if (!cache.Open())
         return CCacheResult{CacheState::Failed, {}};
-    std::setvbuf(file, nullptr, _IOFBF, kCacheWriteBuffer);
-    CFetchResult fetch = FetchArticle(file, number, server, group);
-    const bool written = !std::ferror(file);
-    const bool closed = std::fclose(file) == 0;
-    if (fetch.m_result == 0) {
-        RemoveFile(cachePath);
+    CFetchResult fetch = FetchArticle(cache.File(), number, server, group);
+    if (fetch.m_result == 0)
         return CCacheResult{CacheState::Failed, std::move(fetch.m_message)};
-    }
-    // A file cut short by a full disk would pass for the whole article from now on.
-    if (!written || !closed)
-        RemoveFile(cachePath);
-    return CCacheResult{IsArticleCached(cachePath) ? CacheState::Fetched : CacheState::NotArrived,
-                        {}};
+    if (fetch.m_reply == ArticleReply::Cut)
+        return CCacheResult{CacheState::Cut,
+                            std::string(kArticleCutStatus) + " : " + fetch.m_reason};
+    // An empty article, or one cut short by a full disk, is not kept.
+    if (fetch.m_reply == ArticleReply::Whole && cache.Commit())
+        return CCacheResult{CacheState::Fetched, {}};
+    return CCacheResult{CacheState::NotArrived, {}};
 }
 
 int MarkArticleRead(const std::string& groupDir, const std::string& number) {
@@ -155,6 +169,7 @@ CArticleReadResult ReadArticle(std::string baseDir, std::string server, std::str
     result.m_recordIndex = record->m_index;
     result.m_cachePath = CacheFilePath(groupDir, record->m_messageId);
 
+    display.ShowStatus({});
     const CCacheResult cache = CacheArticle(result.m_cachePath, number, server, group);
     if (cache.m_state == CacheState::Failed) {
         if (!cache.m_message.empty())
@@ -162,12 +177,21 @@ CArticleReadResult ReadArticle(std::string baseDir, std::string server, std::str
         result.m_outcome = ArticleOutcome::FetchFailed;
         return result;
     }
+    if (cache.m_state == CacheState::Cut) {
+        display.ShowStatus(cache.m_message);
+        display.ShowParts(1, {});
+        result.m_outcome = ArticleOutcome::Cut;
+        return result;
+    }
     if (cache.m_state == CacheState::Fetched)
         display.ArticleFetched();
 
     std::vector<CPartEntry> entries;
-    const int parsed = ParseArticle(result.m_cachePath, entries);
+    bool partsLeftOut = false;
+    const int parsed = ParseArticle(result.m_cachePath, entries, &partsLeftOut);
     display.ShowParts(parsed, entries);
+    if (partsLeftOut)
+        display.ShowStatus(TooManyPartsStatus());
 
     display.ArticleRead();
     MarkArticleRead(groupDir, number);

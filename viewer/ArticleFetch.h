@@ -16,9 +16,8 @@ class CNntpSocket;
 // on its way into the cache, and the READ mark. What the window shows goes through
 // IArticleDisplay; nothing here touches a widget.
 
-// NUM and MESID are read into buffers of this size when the article is looked up (so a value is
-// cut at 4,095 bytes), and NUM into one of kReadMarkNumBufferSize when it is marked read.
-inline constexpr std::size_t kArticleLookUpBufferSize = 4096;
+// NUM is read into a buffer of this size when the article is marked read. NUM and MESID are read
+// whole when the article is looked up: a Message-ID is never cut.
 inline constexpr std::size_t kReadMarkNumBufferSize = 80;
 // The GROUP reply is split into at most this many fields.
 inline constexpr int kGroupReplyFields = 20;
@@ -36,18 +35,44 @@ struct CArticleRecord {
 // nothing when no record carries the number or that record's MESID is empty.
 std::optional<CArticleRecord> FindArticleRecord(CDbTable& table, const std::string& number);
 
-// One ARTICLE exchange on a connection whose group is selected: every line the server hands out
-// after a "220 " status line is decoded (encoded words, ISO-2022-JP, then quoted-printable once
-// declared) and written to the file with CR LF; any other reply is read to its end and nothing
-// is written. True when the reply was "220 ".
-bool FetchArticleToFile(CNntpSocket& socket, std::FILE* file, const std::string& number);
+// The status line shown when an article could not be read completely, followed by " : " and
+// the reason (ReplyFailureText).
+inline constexpr char kArticleCutStatus[] = "記事を最後まで読み取れませんでした";
+// The status line shown when an article has more parts than ParseArticle writes.
+std::string TooManyPartsStatus();
+
+// How an ARTICLE reply ended.
+enum class ArticleReply {
+    Whole,   // a "220" reply ran to its "." line: the file holds every line of the article
+    Refused, // any other whole reply ("423", ...): nothing was written
+    Cut,     // the reply ended early: what the file holds is not the article, and the
+             // connection is dead (the socket's GetFailure says why)
+};
+
+// Reads one ARTICLE reply, whose command was sent before, into the file: every line the server
+// hands out after a "220" status line is decoded (encoded words, ISO-2022-JP, then
+// quoted-printable once declared) and written with CR LF. Any other reply is read to its end and
+// nothing is written.
+//
+// Many articles can be fetched over one connection with pipelining: send several "ARTICLE n"
+// commands ahead, then read their replies in order with one call each, each into its own
+// CCacheFile (store/CacheFile.h), committing the file only for Whole. The first Cut ends the
+// run: the replies after it cannot arrive.
+ArticleReply ReadArticleToFile(CNntpSocket& socket, std::FILE* file);
+// Sends "ARTICLE " + number + "\r\n", then ReadArticleToFile.
+ArticleReply FetchArticleToFile(CNntpSocket& socket, std::FILE* file, const std::string& number);
 
 struct CFetchResult {
     // 1 when a conversation came about, whether or not the article arrived; 0 when the
-    // connection failed or the greeting was not "200".
+    // connection failed or no whole greeting "200" came.
     int m_result = 0;
     // The message box to show (UTF-8); empty when there is none.
     std::string m_message;
+    // With m_result 1: how the reply to ARTICLE ended (Refused also when GROUP was refused, Cut
+    // also when the GROUP reply was cut).
+    ArticleReply m_reply = ArticleReply::Refused;
+    // With Cut: why, in words (ReplyFailureText).
+    std::string m_reason;
 };
 
 // Connects to server, selects group and fetches the article into the open file, then ends the
@@ -59,16 +84,20 @@ enum class CacheState {
     Cached,     // the cache file held the article already; nothing was fetched
     Fetched,    // fetched now, and the cache file holds it
     NotArrived, // the server was asked but sent no article (no cache file remains)
+    Cut,        // the article did not arrive whole (no cache file remains)
     Failed,     // no conversation came about, or the cache file could not be created
 };
 
 struct CCacheResult {
     CacheState m_state = CacheState::Failed;
-    std::string m_message; // with Failed: the message box to show, if any
+    std::string m_message; // with Failed: the message box to show, if any; with Cut: the status
+                           // line to show
 };
 
 // Makes sure the cache file at cachePath holds the article, fetching it when the file is absent
-// or empty. An empty file is never left behind, nor one whose writing failed.
+// or empty. The article is written to a temporary file and becomes the cache file only when it
+// arrived whole and was written without error (CCacheFile): an empty file, a cut article or a
+// failed write never leaves a cache file behind.
 CCacheResult CacheArticle(const std::string& cachePath, const std::string& number,
                           const std::string& server, const std::string& group);
 
@@ -90,11 +119,16 @@ public:
     virtual void ShowParts(int parseResult, const std::vector<CPartEntry>& entries) = 0;
     // The article is being marked read: images 2 and 3 for its tree item.
     virtual void ArticleRead() = 0;
+    // The status line shows this text (UTF-8); empty clears it.
+    virtual void ShowStatus(const std::string& /*utf8*/) {}
 };
 
 enum class ArticleOutcome {
     NotFound,    // no record, or no Message-ID: nothing fetched or shown
     FetchFailed, // the fetch could not begin; the article is not marked read
+    Cut,         // the article did not arrive whole: the status line says so, the part list is
+                 // emptied, nothing is cached and the article is not marked read, so the next
+                 // selection asks the server again
     Shown,       // the parts were handed to the display and the article marked read
 };
 
@@ -107,6 +141,8 @@ struct CArticleReadResult {
 // The whole showing of the article numbered number of the group: finds its record, fetches it
 // into the cache when needed, cuts it into parts for the display and marks it read (also when
 // the server had no such article). Works on its own copies of the names: the window may change
-// its current server and group while the fetch waits for the server.
+// its current server and group while the fetch waits for the server. The status line is emptied
+// when the article is looked up, and tells of a cut article or of parts left out
+// (TooManyPartsStatus).
 CArticleReadResult ReadArticle(std::string baseDir, std::string server, std::string group,
                                std::string number, IArticleDisplay& display);

@@ -32,6 +32,18 @@ std::string DirName(const std::string& path) {
     return path.substr(0, path.rfind('/'));
 }
 
+TEST_F(TempFileTest, SuffixEndsTheName) {
+    const std::string htm = GetTempFile(".htm");
+    const std::string txt = GetTempFile(".txt");
+    ASSERT_TRUE(htm.ends_with(".htm")) << htm;
+    ASSERT_TRUE(txt.ends_with(".txt")) << txt;
+    EXPECT_EQ(DirName(htm), UsualDirectory());
+    EXPECT_EQ(LStat(htm).st_size, 0);
+    EXPECT_TRUE(GetTempFile().ends_with(".tmp"));
+    // A suffix cannot lead out of the directory.
+    EXPECT_EQ(GetTempFile("/../x.htm"), "");
+}
+
 TEST_F(TempFileTest, TwoCallsGiveTwoEmptyFilesInThePrivateDirectory) {
     const std::string first = GetTempFile();
     const std::string second = GetTempFile();

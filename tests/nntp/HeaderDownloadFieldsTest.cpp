@@ -59,6 +59,26 @@ const std::string kLongRefs = [] {
     return refs;
 }();
 
+std::string Repeat(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
+// The last Message-IDs of a References value whose IDs each end with a blank, as many as fit in
+// max bytes together.
+std::string LastIdsWithin(const std::string& refs, std::size_t max) {
+    std::vector<std::string> ids;
+    for (std::size_t start = 0, blank; (blank = refs.find(' ', start)) != std::string::npos;
+         start = blank + 1)
+        ids.push_back(refs.substr(start, blank - start));
+    std::string kept;
+    for (auto id = ids.rbegin(); id != ids.rend() && id->size() + 1 + kept.size() <= max; ++id)
+        kept = *id + " " + kept;
+    return kept;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Fields, HeaderFieldReaderTest,
     ::testing::Values(
@@ -76,18 +96,32 @@ INSTANTIATE_TEST_SUITE_P(
                   {"FROM: f", "subject: s", "dAtE: d", "CONTENT-TYPE: c", "references: r",
                    "MESSAGE-id: m"},
                   {"f", "s", "d", "c", "r", "m"}},
-        FieldCase{"SubjectFoldedOntoTabLineJoinsWithNothing",
+        // A fold, with the blanks and TABs around it, becomes one blank.
+        FieldCase{"SubjectFoldedOntoTabLineJoinsWithOneBlank",
                   {"Subject: Notes on folding long header lines in news", "\tarticles"},
-                  {"", "Notes on folding long header lines in newsarticles", "", "", "", ""}},
+                  {"", "Notes on folding long header lines in news articles", "", "", "", ""}},
+        FieldCase{"SubjectFoldedOntoBlankLineJoinsWithOneBlank",
+                  {"Subject: How should a newsreader fold for long", " articles?"},
+                  {"", "How should a newsreader fold for long articles?", "", "", "", ""}},
+        FieldCase{"BlanksAroundTheFoldBecomeOne",
+                  {"Subject: a  ", " \t b", "\t\tc\t"},
+                  {"", "a b c\t", "", "", "", ""}},
+        FieldCase{"EveryFieldFoldsWithBlanks",
+                  {"From: Alice", " <alice@example.org>", "Date: Mon, 15 Jan", "  2024",
+                   "Message-ID:", " <m@x>"},
+                  {"Alice <alice@example.org>", "", "Mon, 15 Jan 2024", "", "", "<m@x>"}},
         FieldCase{"ReferencesFoldedOntoTabLineJoinWithOneBlank",
                   {"References: <a@x.example>", "\t<b@y.example>", "\t<c@z.example>"},
                   {"", "", "", "", "<a@x.example> <b@y.example> <c@z.example>", ""}},
-        FieldCase{"ContentTypeContinuationJoinsWithNothing",
+        FieldCase{"ContentTypeContinuationJoinsWithOneBlank",
                   {"Content-Type: multipart/alternative;", "\tboundary=\"quillo-alt-4f2a9c\""},
-                  {"", "", "", "multipart/alternative;boundary=\"quillo-alt-4f2a9c\"", "", ""}},
-        FieldCase{"LineFoldedWithABlankIsIgnoredAndEndsTheField",
+                  {"", "", "", "multipart/alternative; boundary=\"quillo-alt-4f2a9c\"", "", ""}},
+        FieldCase{"LinesFoldedWithBlanksAndTabsContinue",
                   {"Subject: first", " second", "\tthird"},
-                  {"", "first", "", "", "", ""}},
+                  {"", "first second third", "", "", "", ""}},
+        FieldCase{"ReferencesFoldedOntoBlankLines",
+                  {"References: <a@x.example>", "  <b@y.example>", " \t<c@z.example> "},
+                  {"", "", "", "", "<a@x.example> <b@y.example> <c@z.example> ", ""}},
         FieldCase{"TabLineOfAnotherHeaderIsIgnored",
                   {"\tstray at the start", "Subject: s", "X-Face: abc", "\tdef", "Date: d"},
                   {"", "s", "d", "", "", ""}},
@@ -107,18 +141,65 @@ INSTANTIATE_TEST_SUITE_P(
             {"",
              Sjis("長い件名の折り返しの試験：エンコード") + Sjis("された語が二行にまたがる場合"),
              "", "", "", ""}},
+        // Between two encoded words the fold vanishes, on a blank line too and with blanks
+        // before it; next to anything else it is one blank.
+        FieldCase{
+            "EncodedWordFoldedOntoBlankLine",
+            {"Subject: " + kWordLong1 + "  ", "  " + kWordLong2},
+            {"",
+             Sjis("長い件名の折り返しの試験：エンコード") + Sjis("された語が二行にまたがる場合"),
+             "", "", "", ""}},
+        FieldCase{"EncodedWordThenPlainText",
+                  {"Subject: " + kWordNihongo, "\t(2)"},
+                  {"", Sjis("日本語の記事の表示テスト") + " (2)", "", "", "", ""}},
+        FieldCase{"PlainTextThenEncodedWord",
+                  {"Subject: Re:", "\t" + kWordNihongo},
+                  {"", "Re: " + Sjis("日本語の記事の表示テスト"), "", "", "", ""}},
+        FieldCase{"WordOfAnotherCharsetIsPlainText",
+                  {"Subject: =?UTF-8?B?YWJj?=", "\t" + kWordNihongo},
+                  {"", "=?UTF-8?B?YWJj?= " + Sjis("日本語の記事の表示テスト"), "", "", "", ""}},
+        FieldCase{"WordNotEndingTheLine",
+                  {"Subject: " + kWordYamada + "x", "\t" + kWordNihongo},
+                  {"", Sjis("山田太郎") + "x " + Sjis("日本語の記事の表示テスト"), "", "", "", ""}},
+        FieldCase{"EncodedWordFoldedAfterPlainContinuation",
+                  {"Subject: a", "\t" + kWordYamada, "\t" + kWordNihongo},
+                  {"", "a " + Sjis("山田太郎") + Sjis("日本語の記事の表示テスト"), "", "", "", ""}},
         FieldCase{"RawJisHeader",
                   {"Subject: " + kRawJisSubject},
                   {"", Sjis("古い形式の記事（ヘッダーに生の JIS）"), "", "", "", ""}},
         FieldCase{"ZeroByteEndsTheLine",
                   {std::string("Subject: ab\0cd", 14)},
                   {"", "ab", "", "", "", ""}},
-        FieldCase{"ReferencesCutToTheirBuffer",
+        // Message-IDs leave from the front, so the parent stays.
+        FieldCase{"ReferencesKeepTheirEnd",
                   {"References: " + kLongRefs},
-                  {"", "", "", "", kLongRefs.substr(0, kReferencesMax), ""}},
-        FieldCase{"ReferencesContinuationThatWouldNotFitIsLeftOff",
+                  {"", "", "", "", LastIdsWithin(kLongRefs, kReferencesMax), ""}},
+        FieldCase{"ReferencesContinuationThatWouldNotFitDropsTheFront",
                   {"References: " + std::string(8180, 'r'), "\t<0123456789@x>", "\t<9@x>"},
-                  {"", "", "", "", std::string(8180, 'r') + " <9@x>", ""}},
+                  {"", "", "", "", "<0123456789@x> <9@x>", ""}},
+        FieldCase{"OneReferenceLongerThanTheLimitIsKeptWhole",
+                  {"References: <a@x> <" + std::string(9000, 'r') + ">"},
+                  {"", "", "", "", "<" + std::string(9000, 'r') + ">", ""}},
+        FieldCase{"OneReferenceLongerThanAnyValueKeepsItsEnd",
+                  {"References: <" + std::string(70000, 'r') + ">"},
+                  {"", "", "", "", std::string(kHeaderValueMax - 1, 'r') + ">", ""}},
+        // Other values stop at their bound, never inside a double-byte character, and take
+        // nothing after it.
+        FieldCase{"LongSubjectIsCutAtItsBound",
+                  {"Subject: " + std::string(70000, 's'), "\tmore"},
+                  {"", std::string(kHeaderValueMax, 's'), "", "", "", ""}},
+        FieldCase{"CutFallsBeforeADoubleByteCharacter",
+                  {"Subject: a" + Repeat("\x93\xfa", 40000)},
+                  {"", "a" + Repeat("\x93\xfa", 32767), "", "", "", ""}},
+        FieldCase{"ContinuationFillsTheValueToItsBound",
+                  {"From: " + std::string(65530, 'f'), "\tabcdefgh", "\tmore"},
+                  {std::string(65530, 'f') + " abcde", "", "", "", "", ""}},
+        FieldCase{"FullValueTakesNoBlank",
+                  {"Date: " + std::string(kHeaderValueMax, 'd'), "\tmore"},
+                  {"", "", std::string(kHeaderValueMax, 'd'), "", "", ""}},
+        FieldCase{"LongMessageIdIsCutAtItsBound",
+                  {"Message-ID: <" + std::string(70000, 'm') + ">"},
+                  {"", "", "", "", "", "<" + std::string(kHeaderValueMax - 1, 'm')}},
         FieldCase{"ReferencesContinuationFillingTheBufferExactly",
                   {"References: " + std::string(8180, 'r'), "\t<123456@x>"},
                   {"", "", "", "", std::string(8180, 'r') + " <123456@x>", ""}}),
@@ -150,14 +231,17 @@ TEST_P(LastReferenceTest, IsTheTextAfterTheLastBlank) {
     EXPECT_EQ(LastReference(GetParam().references), GetParam().ref);
 }
 
-INSTANTIATE_TEST_SUITE_P(Refs, LastReferenceTest,
-                         ::testing::Values(RefCase{"Empty", "", ""},
-                                           RefCase{"One", "<a@x>", "<a@x>"},
-                                           RefCase{"Two", "<a@x> <b@y>", "<b@y>"},
-                                           RefCase{"RunOfBlanks", "<a@x>   <b@y>", "<b@y>"},
-                                           RefCase{"TrailingBlank", "<a@x> ", ""},
-                                           RefCase{"TabIsNoBlank", "<a@x>\t<b@y>", "<a@x>\t<b@y>"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Refs, LastReferenceTest,
+    ::testing::Values(RefCase{"Empty", "", ""}, RefCase{"One", "<a@x>", "<a@x>"},
+                      RefCase{"Two", "<a@x> <b@y>", "<b@y>"},
+                      RefCase{"RunOfBlanks", "<a@x>   <b@y>", "<b@y>"},
+                      // Blanks at the end name no Message-ID; a TAB
+                      // parts two as a blank does.
+                      RefCase{"TrailingBlank", "<a@x> ", "<a@x>"},
+                      RefCase{"TrailingBlanksAndTab", "<a@x> <b@y> \t ", "<b@y>"},
+                      RefCase{"Tab", "<a@x>\t<b@y>", "<b@y>"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct PosterCase {
     const char* name;

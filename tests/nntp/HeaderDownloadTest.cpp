@@ -395,9 +395,9 @@ TEST_F(DownloadTest, StoresFoldedAndJapaneseFieldsDecoded) {
                   "1|<long@example.jp>|" + Sjis("山田太郎") + " <taro@example.jp>|" +
                       Sjis("長い件名の折り返しの試験：エンコードされた語が二行にまたがる場合") +
                       "|Thu, 18 Jan 2024 08:30:00 +0900|multipart/"
-                      "alternative;boundary=\"quillo-alt\"|<b@example.jp>|<null>|<null>",
+                      "alternative; boundary=\"quillo-alt\"|<b@example.jp>|<null>|<null>",
                   "2|<fold@example.org>|Grace Lee <grace@example.org>|Notes on folding long "
-                  "header lines in newsarticles|" +
+                  "header lines in news articles|" +
                       kDate + "|<null>|<null>|<null>|<null>",
                   "3|<raw@example.ne.jp>|jiro@example.ne.jp (" + Sjis("佐藤次郎") + ")|" +
                       Sjis("古い形式の記事（ヘッダーに生の JIS）") + "|" + kDate +

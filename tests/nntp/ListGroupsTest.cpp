@@ -149,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"Refused", "480 authentication required\r\n", 0, false, {}},
         // A multi-line reply under another code is read to its end all the same.
         ListCase{"OtherMultiLineCode", "224 overview follows\r\na.b 1 1 y\r\n.\r\n", 0, false, {}},
-        ListCase{"CodeWithoutBlank", "215\r\na.b 1 1 y\r\n.\r\n", 0, false, {}}),
+        // RFC 3977 lets the text after the code out.
+        ListCase{"CodeWithoutBlank", "215\r\na.b 1 1 y\r\n.\r\n", 0, true, {"a.b"}}),
     CaseName);
 
 TEST(ListGroupsTest, EveryListStartsAnEmptyTable) {

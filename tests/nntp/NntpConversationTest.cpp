@@ -71,8 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
                      NntpStart::Refused, "201", " 接続エラーが発生しました '201' ", ""},
         GreetingCase{"Unavailable", "502 You have no permission to talk\r\n", 0, NntpStart::Refused,
                      "502", " 接続エラーが発生しました '502' ", ""},
-        GreetingCase{"CodeWithoutBlank", "200\r\n", 0, NntpStart::Refused, "",
-                     " 接続エラーが発生しました '' ", ""}),
+        // RFC 3977 lets the text after the code out.
+        GreetingCase{"CodeWithoutBlank", "200\r\n", 0, NntpStart::Ready, "200", "",
+                     "QUIT\r\nEXIT\r\n"},
+        GreetingCase{"OtherCodeWithoutBlank", "502\r\n", 0, NntpStart::Refused, "502",
+                     " 接続エラーが発生しました '502' ", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConversationTest, ServerClosingAfterQuitDoesNotDisturbTheEnd) {

@@ -112,15 +112,20 @@ TEST_P(SplitStatusTest, SplitsAtTheFirstBlank) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SplitStatusTest,
     ::testing::Values(
-        SplitCase{"BareCode", "200", false, "", ""},
-        SplitCase{"CodeAndLineEnd", "200\r\n", false, "", ""},
-        SplitCase{"Empty", "", false, "", ""},
+        // RFC 3977 lets the text after a code out.
+        SplitCase{"BareCode", "200", true, "200", ""},
+        SplitCase{"CodeAndLineEnd", "200\r\n", true, "200", "\r\n"},
+        SplitCase{"CodeAndLineFeed", "215\n", true, "215", "\n"},
+        SplitCase{"LineEndAlone", "\r\n", false, "", ""}, SplitCase{"Empty", "", false, "", ""},
         SplitCase{"Greeting", "200 ready\r\n", true, "200", "ready\r\n"},
         SplitCase{"GroupReply", "211 8 1 8 local.test\r\n", true, "211", "8 1 8 local.test\r\n"},
         SplitCase{"BlankAtEnd", "340 ", true, "340", ""},
         SplitCase{"LeadingBlank", " 200 ready", true, "", "200 ready"},
         SplitCase{"TwoBlanks", "200  ready", true, "200", " ready"},
-        SplitCase{"Tab", "200\tready", false, "", ""},
+        SplitCase{"Tab", "200\tready", true, "200\tready", ""},
+        SplitCase{"BareCodeEndingWhereLookingEnds", std::string(1023, 'a'), true,
+                  std::string(1023, 'a'), ""},
+        SplitCase{"LineEndBeyondWhatIsLookedAt", std::string(1023, 'a') + "\r\n", false, "", ""},
         SplitCase{"BlankIsLastLookedAt", std::string(1022, 'a') + " " + std::string(50, 'b'), true,
                   std::string(1022, 'a'), ""},
         SplitCase{"BlankBeyondWhatIsLookedAt", std::string(1023, 'a') + " rest", false, "", ""},
@@ -483,6 +488,7 @@ TEST(NntpSocketTest, SilentServerMakesTheReceiveFailWithinTheTimeout) {
     EXPECT_LT(ElapsedMs(again), 100);
 }
 
+// The lines that came whole are handed out; the part of a line is not, and the reply is cut.
 TEST(NntpSocketTest, ServerFallingSilentInsideAReplyGivesTheLinesSoFarThenTheEnd) {
     NntpSettingsGuard guard(1000, 300);
     ScriptedNntpServer server(
@@ -493,10 +499,11 @@ TEST(NntpSocketTest, ServerFallingSilentInsideAReplyGivesTheLinesSoFarThenTheEnd
     socket.ReadResponse(text);
     socket.SendCommand("HEAD 1\r\n");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ReadReply(socket),
-              (std::vector<std::string>{"221 1 <a@x> head", "Subject: a", "From: b"}));
+    EXPECT_EQ(ReadReply(socket), (std::vector<std::string>{"221 1 <a@x> head", "Subject: a"}));
+    EXPECT_FALSE(socket.LastReplyWhole());
     EXPECT_LT(ElapsedMs(start), 2000);
     EXPECT_EQ(socket.GetLastError(), 10060);
+    EXPECT_EQ(socket.GetFailure(), NntpFailure::TimedOut);
     EXPECT_FALSE(socket.ReadLine(text));
 }
 
@@ -510,6 +517,8 @@ TEST(NntpSocketTest, ServerClosingInsideAReplyGivesTheLinesSoFarThenTheEnd) {
     socket.ReadResponse(text);
     socket.SendCommand("HEAD 1\r\n");
     EXPECT_EQ(ReadReply(socket), (std::vector<std::string>{"221 1 <a@x> head", "Subject: a"}));
+    EXPECT_FALSE(socket.LastReplyWhole());
+    EXPECT_EQ(socket.GetFailure(), NntpFailure::Closed);
     EXPECT_FALSE(socket.ReadLine(text));
     EXPECT_EQ(text, "");
     text = "previous";

@@ -86,6 +86,8 @@ private slots:
     void searchWithoutGroupsAddsNoServer();
     void failureMessages_data();
     void failureMessages();
+    void cutRepliesShowWhyAndAddNothing_data();
+    void cutRepliesShowWhyAndAddNothing();
     void buttonsDuringSearch();
     void registerWritesTheFilesAndAccepts();
     void cancelWritesNothing();
@@ -391,6 +393,34 @@ void ServerRegDlgTest::failureMessages() {
         QVERIFY(server->WaitForClosedConnections(1));
         QCOMPARE(server->Received(0), std::string());
     }
+}
+
+void ServerRegDlgTest::cutRepliesShowWhyAndAddNothing_data() {
+    QTest::addColumn<std::string>("greeting");
+    QTest::addColumn<std::string>("listReply"); // then the server closes
+    QTest::addColumn<std::string>("received");
+    QTest::newRow("greeting cut") << std::string("200 news.exa") << std::string() << std::string();
+    QTest::newRow("list cut") << kGreeting << std::string("215 list\r\na.b 1 1 y\r\nc.d 1")
+                              << std::string("LIST\r\n");
+}
+
+void ServerRegDlgTest::cutRepliesShowWhyAndAddNothing() {
+    QFETCH(std::string, greeting);
+    QFETCH(std::string, listReply);
+    QFETCH(std::string, received);
+    NntpScript script = NntpScript().Send(greeting);
+    if (!listReply.empty())
+        script.Reply(listReply);
+    ScriptedNntpServer server(script.Close());
+    SetDefaultNntpPort(server.Port());
+    auto dlg = OpenDialog();
+    Search(*dlg, kHost);
+    QCOMPARE(m_ui->Messages(), std::vector<QString>{QString::fromUtf8(
+                                   " 接続エラーが発生しました 'サーバーが接続を切りました。' ")});
+    QCOMPARE(Root(*dlg)->childCount(), 0);
+    QVERIFY(Buttons(*dlg, true, true, true));
+    QVERIFY(server.WaitForClosedConnections(1));
+    QCOMPARE(server.Received(0), received);
 }
 
 void ServerRegDlgTest::buttonsDuringSearch() {

@@ -316,12 +316,15 @@ TEST(HeaderStoreLookUp, HostileServerAndGroupNamesReachTheirOwnDirectory) {
     EXPECT_EQ(LookUpReference(root, "..", "a/b", "1"), "<r@x>");
 }
 
-TEST(HeaderStoreLookUp, ValueIsCutAt4095Bytes) {
+// Message-IDs are read whole, however long.
+TEST(HeaderStoreLookUp, ValuesAreReadWhole) {
     TestDir base;
     ASSERT_EQ(CreateGroupDirectory(base.Path(), "s", "g"), 1);
-    const std::string longId = "<" + std::string(5000, 'q') + ">";
-    AddHeaders(GroupDirectory(base.Path(), "s", "g"), {{"1", longId, ""}});
-    EXPECT_EQ(LookUpMessageId(base.Path(), "s", "g", "1"), longId.substr(0, 4095));
+    const std::string longId = "<" + std::string(70000, 'q') + ">";
+    const std::string longRef = "<" + std::string(5000, 'r') + ">";
+    AddHeaders(GroupDirectory(base.Path(), "s", "g"), {{"1", longId, longRef}});
+    EXPECT_EQ(LookUpMessageId(base.Path(), "s", "g", "1"), longId);
+    EXPECT_EQ(LookUpReference(base.Path(), "s", "g", "1"), longRef);
 }
 
 } // namespace

@@ -145,7 +145,8 @@ std::string NumberedIds(int count) {
     return text;
 }
 
-const std::string kLongMesid = "<" + std::string(1100, 'x') + ">";
+const std::string kLongMesid = "<" + std::string(5000, 'x') + ">";
+const std::string kLongMesidOther = "<" + std::string(5000, 'x') + "y>";
 
 struct ThreadCase {
     const char* name;
@@ -252,13 +253,18 @@ INSTANTIATE_TEST_SUITE_P(
                     {"2", "<p62>", "P62", "", ""},
                     {"3", "<z>", "Z", NumberedIds(63), ""}},
                    {"1 P61", "2 P62", "  3 Z"}},
-        // MESID is read into 1,024 bytes: the long id is cut, and only its first 1,023 bytes
-        // name it.
-        ThreadCase{"long_mesid_is_cut_to_1023_bytes",
+        // Message-IDs are read whole: a long one names its children, and one that agrees
+        // with it only in its first 1,023 bytes does not.
+        ThreadCase{"long_mesid_is_read_whole",
                    {{"1", kLongMesid, "L", "", ""},
                     {"2", "<b>", "B", kLongMesid, ""},
                     {"3", "<c>", "C", kLongMesid.substr(0, 1023), ""}},
-                   {"1 L", "  3 C", "2 B"}},
+                   {"1 L", "  2 B", "3 C"}},
+        ThreadCase{"long_ids_differing_at_their_end_are_two",
+                   {{"1", kLongMesid, "L", "", ""},
+                    {"2", kLongMesidOther, "M", "", ""},
+                    {"3", "<c>", "C", kLongMesidOther, ""}},
+                   {"1 L", "2 M", "  3 C"}},
         ThreadCase{"shift_jis_ids_compare_byte_for_byte",
                    {{"1", "<\x93\xfa\x96\x7b@x>", "A", "", ""},
                     {"2", "<\x93\xfa\x96\x7c@x>", "B", "", ""},
@@ -344,9 +350,12 @@ INSTANTIATE_TEST_SUITE_P(
                   {"1 A +"},
                   {"a@x.ntx"}},
         StateCase{"lone_bracket", {{"1", "<", "A", "", ""}}, {}, {"1 A +"}, {}},
-        // The long id loses its ">" to the 1,024-byte buffer.
-        StateCase{
-            "long_mesid_loses_its_bracket", {{"1", kLongMesid, "L", "", ""}}, {}, {"1 L +"}, {}},
+        // A long id keeps its ">" and finds its cache file by its whole name.
+        StateCase{"long_mesid_keeps_its_bracket",
+                  {{"1", kLongMesid, "L", "", ""}, {"2", kLongMesidOther, "M", "", ""}},
+                  {{CacheFileName(kLongMesidOther), "x"}},
+                  {"1 L [B] {0} +", "2 M {0}"},
+                  {CacheFileName(kLongMesidOther)}},
         // Parents of uncached articles are expanded, others are not (the first top-level item
         // always is).
         StateCase{"parents_of_uncached_articles_expand",
@@ -510,7 +519,7 @@ TEST(FillHeaderTree, IndexEntriesAreExact) {
         "2 <c d ,5@x> ,-7",
         "3 plain@x ,-11",
         "4 <\x93\xfa\x96\x7b@x>  ,-15",
-        "5 " + kLongMesid.substr(0, 1023) + " ,-19",
+        "5 " + kLongMesid + " ,-19",
     };
     EXPECT_EQ(sink.index, expected);
 
@@ -520,7 +529,7 @@ TEST(FillHeaderTree, IndexEntriesAreExact) {
         const auto entry = ParseIndexEntry(sink.index[k]);
         ASSERT_TRUE(entry.has_value());
         EXPECT_EQ(entry->m_recordIndex, recordOf[k]);
-        EXPECT_EQ(entry->m_messageId, records[recordOf[k]].mesid.substr(0, 1023));
+        EXPECT_EQ(entry->m_messageId, records[recordOf[k]].mesid);
         EXPECT_EQ(entry->m_itemId, sink.items[k].id);
     }
 }
