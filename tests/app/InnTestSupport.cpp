@@ -103,9 +103,12 @@ std::optional<std::string> ServedField(const std::vector<std::string>& lines,
     for (const std::string& line : lines) {
         if (line.empty())
             break;
-        if (line.front() == '\t') {
-            if (inField)
-                *value += line.substr(1);
+        if (line.front() == '\t' || line.front() == ' ') {
+            const std::size_t text = line.find_first_not_of(" \t");
+            if (inField && text != std::string::npos) {
+                value->erase(value->find_last_not_of(" \t") + 1);
+                *value += " " + line.substr(text);
+            }
             continue;
         }
         inField = !value && StartsWithNoCase(line, name);

@@ -15,8 +15,9 @@ bool InnGreets();
 std::vector<std::string> ServedArticle(const std::string& group, int n);
 
 // The value of a header field of served article lines (name with its colon, any letter case),
-// folded lines joined the way the header download joins them (a TAB continuation without its
-// TAB); nothing when the article has no such field.
+// folded lines joined the way the header download stores them when no ISO-2022-JP or
+// ISO-8859-1 word meets the fold: the fold and the blanks around it become one blank; nothing
+// when the article has no such field.
 std::optional<std::string> ServedField(const std::vector<std::string>& lines,
                                        const std::string& name);
 

@@ -7,6 +7,7 @@
 #include "app/ReaderDlg.h"
 #include "base/TempFile.h"
 #include "mime/ArticleParser.h"
+#include "settings/UserSettings.h"
 #include "store/HeaderStore.h"
 #include "store/ServerConfig.h"
 #include "ui/ScriptedUi.h"
@@ -20,10 +21,14 @@
 #include "support/TestDir.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QWebEnginePage>
@@ -155,6 +160,7 @@ private slots:
     void updateStoresTheBytesAsEver();
     void readEachArticle_data();
     void readEachArticle();
+    void replyQuotesThePartConverted();
 
 private:
     template <class T> T* Control(int id) const {
@@ -427,6 +433,46 @@ void ReaderDlgCharsetInnTest::readEachArticle() {
             QVERIFY2(lines.contains(text), qPrintable(text));
     }
     QVERIFY(!item->font(0).bold());
+}
+
+void ReaderDlgCharsetInnTest::replyQuotesThePartConverted() {
+    QVERIFY(WriteUserSettings(m_dlg->SettingsPath(), {"Taro", "taro@example.jp", ""}));
+    QTreeWidgetItem* item = HeaderItem(1);
+    QVERIFY(item);
+    QVERIFY(Shows([&] { HeaderTree()->setCurrentItem(item); }));
+    QCOMPARE(PartList()->selectedItems().size(), 1);
+    QCOMPARE(PartList()->selectedItems().front()->text(), U("1: Body"));
+
+    QStringList fields;
+    QString body;
+    QString status;
+    QString name;
+    QTimer probe;
+    probe.setInterval(20);
+    connect(&probe, &QTimer::timeout, [&] {
+        auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dlg || dlg == m_dlg.get() || !name.isEmpty())
+            return;
+        name = dlg->objectName();
+        for (int id : {1015, 1017})
+            fields << dlg->findChild<QLineEdit*>(QString::number(id))->text();
+        body = dlg->findChild<QPlainTextEdit*>(QStringLiteral("1030"))->toPlainText();
+        status = dlg->findChild<QLabel*>(QStringLiteral("1032"))->text();
+        dlg->reject();
+    });
+    probe.start();
+    QTest::mouseClick(Control<QPushButton>(CReaderDlg::IDC_REPLY), Qt::LeftButton);
+    probe.stop();
+
+    QCOMPARE(name, QStringLiteral("130"));
+    QCOMPARE(fields, QStringList({U("UTF-8で書いた記事"), U("Re: UTF-8で書いた記事")}));
+    // 〜 becomes Shift_JIS's ～; Hangul and é are not in Shift_JIS.
+    QCOMPARE(body, U(" > 山田です。\n"
+                     " > この記事は UTF-8 の 8 ビットで書きました。\n"
+                     " > 波ダッシュ～と全角チルダ～、丸数字①、ハングル〓〓、アクセント付きの〓も"
+                     "入れてあります。\n"
+                     " > 。\n > \n > -- \n > 山田太郎\n"));
+    QCOMPARE(status, U("Shift_JIS にない文字 3 個を〓にしました"));
 }
 
 int main(int argc, char* argv[]) {

@@ -1,10 +1,12 @@
 #include "ui/CharsetText.h"
 
 #include "mime/Charset.h"
+#include "ui/HeaderField.h"
 #include "ui/TreeItems.h"
 
 #include "support/QtTestStrings.h"
 
+#include <QLineEdit>
 #include <QStringDecoder>
 #include <QTreeWidgetItem>
 #include <string>
@@ -19,6 +21,7 @@ private slots:
     void fromSjisHeader_data();
     void fromSjisHeader();
     void headerItemKeepsTheStoredBytes();
+    void headerFieldGivesTheStoredBytesUntilEdited();
 };
 
 void CharsetTextTest::fromCharset_data() {
@@ -117,6 +120,27 @@ void CharsetTextTest::headerItemKeepsTheStoredBytes() {
     SetHeaderItemText(&item, label);
     QCOMPARE(item.text(0), QString::fromUtf8("7 日本 語"));
     QCOMPARE(TreeItemText(&item), label);
+}
+
+void CharsetTextTest::headerFieldGivesTheStoredBytesUntilEdited() {
+    QLineEdit field;
+    // Not set as a header value: the text converted.
+    field.setText(QString::fromUtf8("日本"));
+    QCOMPARE(HeaderFieldText(&field), std::string("\x93\xfa\x96\x7b"));
+
+    const std::string stored = "Re: =?UTF-8?Q?caf=C3=A9?= \x93\xfa";
+    SetHeaderFieldText(&field, stored);
+    QCOMPARE(field.text(), QString::fromUtf8("Re: café 日"));
+    QCOMPARE(HeaderFieldText(&field), stored);
+    // Edited: taken as typed; é is not in Shift_JIS.
+    field.setText(field.text() + QStringLiteral("!"));
+    QCOMPARE(HeaderFieldText(&field), std::string("Re: caf? \x93\xfa!"));
+    // Back to what was shown: the stored bytes again.
+    field.setText(QString::fromUtf8("Re: café 日"));
+    QCOMPARE(HeaderFieldText(&field), stored);
+    // A new value replaces the old one.
+    SetHeaderFieldText(&field, "plain");
+    QCOMPARE(HeaderFieldText(&field), std::string("plain"));
 }
 
 QTEST_MAIN(CharsetTextTest)
