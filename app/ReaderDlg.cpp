@@ -7,8 +7,11 @@
 #include "base/TempFile.h"
 #include "nntp/HeaderDownload.h"
 #include "nntp/ServerRegDlg.h"
+#include "nntp/Synchronise.h"
+#include "settings/AddressBookDlg.h"
 #include "store/HeaderStore.h"
 #include "store/ServerConfig.h"
+#include "threads/HeaderSearch.h"
 #include "threads/HeaderThreads.h"
 #include "threads/MessageIdIndex.h"
 #include "ui/CharsetText.h"
@@ -238,6 +241,20 @@ private:
     int m_itemId;
 };
 
+// What the synchronisation does to the window: it selects the item of the article being
+// fetched (the tree's selection handler stays out of the way meanwhile) and shows its messages.
+class CReaderDlg::CSyncView final : public ISyncView {
+public:
+    explicit CSyncView(CReaderDlg& dlg) : m_dlg(dlg) {}
+    void SelectItem(int itemId) override { m_dlg.SelectHeaderItem(itemId); }
+    void ShowMessage(const std::string& utf8) override {
+        ::ShowMessage(&m_dlg, QString::fromStdString(utf8), MsgButtons::Ok, MsgIcon::Warning);
+    }
+
+private:
+    CReaderDlg& m_dlg;
+};
+
 CReaderDlg::CReaderDlg(QWidget* parent)
     : QDialog(parent), m_busy(
                            this, [this] { DisableCommands(); }, [this] { EnableCommands(); },
@@ -345,11 +362,14 @@ void CReaderDlg::CreateControls() {
     connect(m_btnExit, &QPushButton::clicked, this, &CReaderDlg::OnOK);
     connect(m_btnServerReg, &QPushButton::clicked, this, &CReaderDlg::OnServerReg);
     connect(m_btnUpdate, &QPushButton::clicked, this, &CReaderDlg::OnUpdate);
+    connect(m_btnSync, &QPushButton::clicked, this, &CReaderDlg::OnSync);
+    connect(m_btnSearch, &QPushButton::clicked, this, &CReaderDlg::OnHeaderSearch);
     connect(m_serverTree, &QTreeWidget::itemSelectionChanged, this,
             &CReaderDlg::OnSelchangedServerTree);
     connect(m_headerTree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current) { OnSelchangedHeaderTree(current); });
     connect(m_partList, &QListWidget::itemSelectionChanged, this, &CReaderDlg::ShowSelectedPart);
+    connect(m_btnAddressBook, &QPushButton::clicked, this, &CReaderDlg::OnAddressBook);
     connect(m_btnBack, &QPushButton::clicked, this, &CReaderDlg::OnBack);
     connect(m_btnForward, &QPushButton::clicked, this, &CReaderDlg::OnForward);
     connect(m_btnHome, &QPushButton::clicked, this, &CReaderDlg::OnHome);
@@ -827,6 +847,11 @@ std::string CReaderDlg::HomePagePath() const {
     return m_baseDir + "/" + kHomePageFile;
 }
 
+void CReaderDlg::OnAddressBook() {
+    CAddressBookDlg dlg(m_mdbPath, this);
+    dlg.exec();
+}
+
 void CReaderDlg::OnBack() {
     m_htmlView->GoBack();
 }
@@ -860,8 +885,12 @@ private:
 } // namespace
 
 void CReaderDlg::OnUpdate() {
+    UpdateHeaders();
+}
+
+int CReaderDlg::UpdateHeaders() {
     if (CurrentGroup().empty())
-        return;
+        return 0;
     const CBusyScope busy = BeginBusy();
     SetStatusText(QString::fromUtf8("ヘッダー読み取り中"));
     m_headerTree->clearSelection();
@@ -878,11 +907,79 @@ void CReaderDlg::OnUpdate() {
         ClearHeaderTree();
         m_clearingHeaderTree = wasClearing;
     });
-    DownloadHeaders(params, Progress(), view);
+    const int stored = DownloadHeaders(params, Progress(), view);
 
     ResetProgress();
     // The window is about to close: a fill would only hold it up.
     if (!StopRequested())
         FillHeaderTree();
     SetStatusText(QString());
+    return stored;
+}
+
+std::vector<std::string> CReaderDlg::MessageIdIndexEntries() const {
+    std::vector<std::string> entries;
+    entries.reserve(static_cast<std::size_t>(MessageIdIndexCount()));
+    for (int row = 0; row < MessageIdIndexCount(); ++row)
+        entries.push_back(MessageIdIndexEntry(row));
+    return entries;
+}
+
+void CReaderDlg::SelectHeaderItem(int id) {
+    if (QTreeWidgetItem* item = HeaderItem(id))
+        m_headerTree->setCurrentItem(item);
+}
+
+void CReaderDlg::OnSync() {
+    if (CurrentGroup().empty())
+        return;
+    // One busy state from the update to the refilled tree.
+    const CBusyScope busy = BeginBusy();
+    SyncParams params;
+    params.server = CurrentServer();
+    params.group = CurrentGroup();
+    params.baseDir = m_baseDir;
+    // A server that could not be reached has said so once already.
+    if (UpdateHeaders() < 0 || StopRequested())
+        return;
+
+    m_clearingHeaderTree = 1;
+    CSyncView view(*this);
+    SynchroniseArticles(params, MessageIdIndexEntries(), Progress(), view);
+    m_clearingHeaderTree = 0;
+    ResetProgress();
+    // The status line keeps what the synchronisation left there: empty, or the articles that
+    // could not be fetched. A window about to close needs no tree.
+    if (!StopRequested())
+        FillHeaderTree();
+}
+
+void CReaderDlg::OnHeaderSearch() {
+    CSearchParams params;
+    params.text = ToSjis(m_searchText->text());
+    if (params.text.empty())
+        return;
+    params.groupDir = CurrentGroupDirectory();
+    params.header = m_chkSearchHeader->isChecked();
+    params.body = m_chkSearchBody->isChecked();
+    CSearchResult found;
+    {
+        const CBusyScope busy = BeginBusy();
+        // The search goes on after the entry of the article shown or found last.
+        const int start = m_messageIdIndex->currentRow() + 1;
+        found = SearchArticles(MessageIdIndexEntries(), start, params, Progress());
+        ResetProgress();
+        if (StopRequested())
+            return;
+        if (found.m_row < 0) {
+            m_messageIdIndex->setCurrentRow(-1);
+            ShowMessage(this, QString::fromUtf8(kSearchEndMessage));
+            return;
+        }
+        m_messageIdIndex->setCurrentRow(found.m_row);
+        // Shows the article, as a selection by the user would.
+        SelectHeaderItem(found.m_itemId);
+    }
+    // Once the commands are on again: pressing the button again finds the next one.
+    m_btnSearch->setFocus();
 }

@@ -225,6 +225,13 @@ protected:
     void OnServerReg();
     // Button 1006: downloads the current group's headers, then refills the header tree.
     void OnUpdate();
+    // Button 1012: the update, then every article of the group not cached yet is fetched into
+    // the cache, its header item selected as it comes; the header tree is filled again.
+    void OnSync();
+    // Button 1019: selects (and so shows) the next cached article after the shown one whose
+    // header lines or first paragraph, as the check boxes choose, hold the search text; past
+    // the last article says so, and the next search starts from the first.
+    void OnHeaderSearch();
     // A new item of the server/group tree was selected.
     void OnSelchangedServerTree();
     // A new item of the header tree was selected (current is the new item, or null): shows its
@@ -232,6 +239,8 @@ protected:
     void OnSelchangedHeaderTree(QTreeWidgetItem* current);
     // Shows the file of the part list's selected entry in the article view.
     void ShowSelectedPart();
+    // Button 1022: the address book window over the main database.
+    void OnAddressBook();
     // The article view's history and home page.
     void OnBack();
     void OnForward();
@@ -247,11 +256,18 @@ private:
     class CWindowProgress;
     class CHeaderTreeFill;
     class CArticleView;
+    class CSyncView;
 
     void CreateControls();
     // The compose window with the context made for it, then the header tree again.
     void RunCompose(bool reply);
     void OnInitDialog();
+    // The header download of OnUpdate; the result of DownloadHeaders (-1: no conversation).
+    int UpdateHeaders();
+    // The message-ID index's entries, in order.
+    std::vector<std::string> MessageIdIndexEntries() const;
+    // Makes the header item with this identifier the selected one (nothing when it is gone).
+    void SelectHeaderItem(int id);
     void CreateHtmlView();
     void CreateMenuCommands();
     void ResetServerTree();

@@ -5,7 +5,10 @@ about one poster in twenty is new, a third of names and subjects are Japanese en
 articles are replies whose References grow along their thread, some References are folded onto
 TAB lines.
 
-    bench-make-articles.py N DIR [--seed S]
+    bench-make-articles.py N DIR [--seed S] [--size BYTES]
+
+--size sets the size each article is filled up to (default 1450, the header download's ~1.5 KB;
+the synchronisation benchmark uses 3000).
 """
 
 import argparse
@@ -45,6 +48,7 @@ def main():
     p.add_argument("count", type=int)
     p.add_argument("dir")
     p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--size", type=int, default=1450)
     a = p.parse_args()
     rng = random.Random(a.seed)
     os.makedirs(a.dir, exist_ok=True)
@@ -92,7 +96,7 @@ def main():
         ]
         body = []
         size = sum(len(l) + 1 for l in lines)
-        while size < 1450:
+        while size < a.size:
             line = " ".join(rng.choice(EN_WORDS) for _ in range(10))
             body.append(line)
             size += len(line) + 1

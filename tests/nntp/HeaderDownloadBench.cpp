@@ -16,6 +16,7 @@
 #include "nntp/NntpSocket.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
+#include "support/DelayProxy.h"
 #include "support/TestDir.h"
 
 #include <chrono>
@@ -53,126 +54,6 @@ double ThreadCpuSeconds() {
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
-int ConnectLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
-
-// ---- a proxy that holds every piece of data back for a fixed time ----
-
-class DelayProxy {
-public:
-    DelayProxy(int upstreamPort, int delayMs) : m_upstream(upstreamPort), m_delay(delayMs) {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_listen, 16);
-        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { Accept(); });
-    }
-    ~DelayProxy() {
-        ::shutdown(m_listen, SHUT_RDWR);
-        ::close(m_listen);
-        m_thread.join();
-        for (std::thread& t : m_pipes)
-            t.join();
-    }
-    int Port() const { return m_port; }
-
-private:
-    struct Queue {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::deque<std::pair<Clock::time_point, std::string>> pieces; // empty piece: end
-    };
-
-    void Accept() {
-        for (;;) {
-            const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0)
-                return;
-            int one = 1;
-            ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            const int server = ConnectLoopback(m_upstream);
-            if (server < 0) {
-                ::close(client);
-                continue;
-            }
-            // Each direction: one thread receives and stamps, one sends when the time is due.
-            auto up = std::make_shared<Queue>();
-            auto down = std::make_shared<Queue>();
-            m_pipes.emplace_back([=, this] { Receive(client, up); });
-            m_pipes.emplace_back([=, this] { Forward(up, server); });
-            m_pipes.emplace_back([=, this] { Receive(server, down); });
-            m_pipes.emplace_back([=] {
-                Forward(down, client);
-                ::close(client);
-                ::close(server);
-            });
-        }
-    }
-
-    void Receive(int from, std::shared_ptr<Queue> queue) {
-        std::vector<char> buffer(256 * 1024);
-        for (;;) {
-            const ssize_t n = ::recv(from, buffer.data(), buffer.size(), 0);
-            std::lock_guard<std::mutex> lock(queue->mutex);
-            queue->pieces.emplace_back(Clock::now() + std::chrono::milliseconds(m_delay),
-                                       n > 0 ? std::string(buffer.data(), n) : std::string());
-            queue->changed.notify_one();
-            if (n <= 0)
-                return;
-        }
-    }
-
-    static void Forward(std::shared_ptr<Queue> queue, int to) {
-        for (;;) {
-            std::pair<Clock::time_point, std::string> piece;
-            {
-                std::unique_lock<std::mutex> lock(queue->mutex);
-                queue->changed.wait(lock, [&] { return !queue->pieces.empty(); });
-                piece = std::move(queue->pieces.front());
-                queue->pieces.pop_front();
-            }
-            std::this_thread::sleep_until(piece.first);
-            if (piece.second.empty()) {
-                ::shutdown(to, SHUT_WR);
-                return;
-            }
-            std::size_t sent = 0;
-            while (sent < piece.second.size()) {
-                const ssize_t n = ::send(to, piece.second.data() + sent, piece.second.size() - sent,
-                                         MSG_NOSIGNAL);
-                if (n <= 0)
-                    return;
-                sent += static_cast<std::size_t>(n);
-            }
-        }
-    }
-
-    int m_upstream;
-    int m_delay;
-    int m_listen = -1;
-    int m_port = 0;
-    std::thread m_thread;
-    std::vector<std::thread> m_pipes;
-};
 
 // ---- a server that answers from headers held in memory ----
 
