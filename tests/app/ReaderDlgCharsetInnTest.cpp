@@ -161,6 +161,7 @@ private slots:
     void readEachArticle_data();
     void readEachArticle();
     void replyQuotesThePartConverted();
+    void searchFindsJapaneseInEveryCharset();
 
 private:
     template <class T> T* Control(int id) const {
@@ -473,6 +474,35 @@ void ReaderDlgCharsetInnTest::replyQuotesThePartConverted() {
                      "入れてあります。\n"
                      " > 。\n > \n > -- \n > 山田太郎\n"));
     QCOMPARE(status, U("Shift_JIS にない文字 3 個を〓にしました"));
+}
+
+void ReaderDlgCharsetInnTest::searchFindsJapaneseInEveryCharset() {
+    auto* text = Control<QLineEdit>(CReaderDlg::IDC_SEARCH_TEXT);
+    auto* search = Control<QPushButton>(CReaderDlg::IDC_SEARCH);
+    // Each search goes on after the article found last.
+    const struct {
+        const char* text;
+        int found; // 0: searched to the end
+    } steps[] = {
+        {"波ダッシュ〜と全角チルダ～", 1}, // UTF-8 8-bit body; 〜 as Shift_JIS has it
+        {"鈴木です。", 2},                 // base64 UTF-8 body
+        {"佐藤です", 3},                   // EUC-JP body
+        {"混在 した件名", 6},              // a UTF-8 word beside a stored ISO-2022-JP one
+        {"UTF-8で書いた記事", 0},          // article 1's subject, behind the last article found
+        {"UTF-8で書いた記事", 1},          // and from the first again
+    };
+    for (const auto& step : steps) {
+        m_ui.Clear();
+        text->setText(U(step.text));
+        QVERIFY(search->isEnabled());
+        QTest::mouseClick(search, Qt::LeftButton);
+        if (step.found == 0) {
+            QCOMPARE(m_ui.Messages(), std::vector<QString>{U("最後まで検索しました")});
+            continue;
+        }
+        QVERIFY2(m_ui.Messages().empty(), step.text);
+        QVERIFY2(HeaderTree()->currentItem() == HeaderItem(step.found), step.text);
+    }
 }
 
 int main(int argc, char* argv[]) {
