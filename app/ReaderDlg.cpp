@@ -6,7 +6,9 @@
 #include "base/SplitString.h"
 #include "base/TempFile.h"
 #include "nntp/HeaderDownload.h"
+#include "nntp/NntpConversation.h"
 #include "nntp/ServerRegDlg.h"
+#include "nntp/ServerTrust.h"
 #include "nntp/Synchronise.h"
 #include "settings/AddressBookDlg.h"
 #include "store/HeaderStore.h"
@@ -402,6 +404,9 @@ void CReaderDlg::OnInitDialog() {
     m_baseDir = CurrentDirectory();
     m_iniPath = m_baseDir + "/quillo.ini";
     m_mdbPath = m_baseDir + "/quillo.mdb";
+    // Every conversation learns from here how to reach its server and whom to ask about a
+    // certificate.
+    SetNntpServerDirectory(MakeServerDirectory(m_iniPath));
 
     ResetServerTree();
 

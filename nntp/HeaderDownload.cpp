@@ -5,6 +5,7 @@
 #include "base/Progress.h"
 #include "base/SplitString.h"
 #include "mime/Codec.h"
+#include "nntp/NntpAuth.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
 #include "store/AddressBook.h"
@@ -433,7 +434,8 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
 
     CNntpSocket socket;
     std::string code;
-    switch (BeginConversation(socket, params.server, code)) {
+    std::string message;
+    switch (BeginConversation(socket, params.server, code, message)) {
     case NntpStart::Ready:
         break;
     case NntpStart::ConnectFailed:
@@ -441,7 +443,8 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
         socket.Cleanup();
         return -1;
     case NntpStart::Refused:
-        view.ShowMessage(ConnectionErrorMessage(code));
+    case NntpStart::Failed:
+        view.ShowMessage(message);
         socket.Cleanup();
         return -1;
     case NntpStart::Cut:
@@ -470,6 +473,8 @@ int RunDownload(const HeaderDownloadParams& params, const std::string& groupDir,
         progress.SetProgressRange(first, last);
         WriteHeaderCounters(groupDir, last, first);
         stored = FetchHeaders(socket, params, groupDir, first, last, progress, cut);
+    } else if (std::string access = AccessReplyMessage(reply); !cut && !access.empty()) {
+        view.ShowMessage(access);
     }
     EndConversation(socket);
     socket.Cleanup();

@@ -19,6 +19,7 @@ void CNntpSocket::ClearGroupTable() {
 
 bool CNntpSocket::ListGroups() {
     ClearGroupTable();
+    m_listStatus.clear();
     if (SendCommand(kListCommand) != static_cast<int>(kListCommand.size()))
         return false;
 
@@ -29,6 +30,7 @@ bool CNntpSocket::ListGroups() {
     if (!ReadLine(line))
         return false;
     SplitStatus(line, code, rest);
+    m_listStatus = line;
     if (code != kListOk) {
         // Whatever else came belongs to this reply, not to the next command's.
         while (ReadLine(line)) {

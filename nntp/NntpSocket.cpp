@@ -1,5 +1,7 @@
 #include "nntp/NntpSocket.h"
 
+#include "nntp/TlsEngine.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -401,6 +403,18 @@ int CNntpSocket::SendCommand(std::string_view command) {
     }
     if (IsDead())
         return -1;
+    if (!m_tls)
+        return SendRaw(command);
+    if (!m_tls->HandshakeDone() || !m_tls->Write(command)) {
+        Fail(NntpFailure::Failed, kWsaEConnAborted);
+        return -1;
+    }
+    if (SendRaw(m_tls->TakeNetworkBytes()) < 0)
+        return -1;
+    return static_cast<int>(command.size());
+}
+
+int CNntpSocket::SendRaw(std::string_view command) {
     const auto deadline = Clock::now() + ReceiveTimeout() + TransferAllowance(command.size());
     std::size_t sent = 0;
     while (sent < command.size()) {
@@ -433,6 +447,34 @@ int CNntpSocket::SendCommand(std::string_view command) {
 }
 
 CNntpSocket::ReceiveResult CNntpSocket::ReceiveAvailable() {
+    if (!m_tls)
+        return ReceiveRaw(m_in);
+    for (;;) {
+        std::string cipher;
+        const ReceiveResult raw = ReceiveRaw(cipher);
+        if (raw != ReceiveResult::Data) {
+            // A close without TLS's own close_notify still ends the reply as a close does.
+            return raw;
+        }
+        m_tls->PutNetworkBytes(cipher);
+        if (!m_tls->HandshakeDone())
+            return ReceiveResult::Data;
+        switch (m_tls->ReadAvailable(m_in)) {
+        case CTlsEngine::Read::Data:
+            return ReceiveResult::Data;
+        case CTlsEngine::Read::WantRead:
+            continue; // a record only part of which has come
+        case CTlsEngine::Read::Closed:
+            m_eof = true;
+            return ReceiveResult::Closed;
+        case CTlsEngine::Read::Failed:
+            Fail(NntpFailure::Failed, kWsaEConnAborted);
+            return ReceiveResult::Failed;
+        }
+    }
+}
+
+CNntpSocket::ReceiveResult CNntpSocket::ReceiveRaw(std::string& bytes) {
     char block[kReceiveBlock];
     for (;;) {
         ssize_t n = ::recv(m_fd, block, sizeof block, 0);
@@ -443,7 +485,7 @@ CNntpSocket::ReceiveResult CNntpSocket::ReceiveAvailable() {
             int one = 1;
             ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
 #endif
-            m_in.append(block, static_cast<std::size_t>(n));
+            bytes.append(block, static_cast<std::size_t>(n));
             return ReceiveResult::Data;
         }
         if (n == 0) {
@@ -484,6 +526,75 @@ bool CNntpSocket::Receive(Clock::time_point deadline) {
             return false;
         }
     }
+}
+
+bool CNntpSocket::StartTls(const std::string& host, const std::string& trustedFingerprint) {
+    if (!m_connected || IsDead() || m_tls) {
+        if (m_lastError == 0)
+            m_lastError = kWsaENotConn;
+        return false;
+    }
+    m_tls = std::make_unique<CTlsEngine>();
+    if (!m_tls->Start(host, trustedFingerprint))
+        return false;
+    // A server sends nothing after "382" until the client's hello; anything it did is TLS.
+    m_tls->PutNetworkBytes(std::string_view(m_in).substr(m_inPos));
+    m_in.clear();
+    m_inPos = 0;
+    const auto deadline = Clock::now() + ReceiveTimeout();
+    for (;;) {
+        const CTlsEngine::Progress progress = m_tls->Handshake();
+        const std::string out = m_tls->TakeNetworkBytes();
+        if (!out.empty() && SendRaw(out) < 0)
+            return false;
+        if (progress == CTlsEngine::Progress::Done) {
+            // Application data that came with the last handshake bytes.
+            m_tls->ReadAvailable(m_in);
+            return true;
+        }
+        if (progress == CTlsEngine::Progress::Failed) {
+            Fail(NntpFailure::Failed, kWsaEConnAborted);
+            return false;
+        }
+        std::string in;
+        switch (ReceiveRaw(in)) {
+        case ReceiveResult::Data:
+            m_tls->PutNetworkBytes(in);
+            continue;
+        case ReceiveResult::WouldBlock:
+            break;
+        case ReceiveResult::Closed:
+            Fail(NntpFailure::Closed, kWsaEConnReset);
+            m_tls->Handshake();
+            return false;
+        case ReceiveResult::Failed:
+            return false;
+        }
+        short revents = 0;
+        if (!WaitFor(POLLIN, deadline, revents)) {
+            Fail(NntpFailure::TimedOut, kWsaETimedOut);
+            return false;
+        }
+    }
+}
+
+void CNntpSocket::Reset() {
+    CloseSocket();
+    m_tls.reset();
+    m_lastError = 0;
+    m_in.clear();
+    m_inPos = 0;
+    m_eof = false;
+    m_failure = NntpFailure::None;
+    m_reply = ReplyState::None;
+    m_lastReplyWhole = false;
+    m_replyBytes = 0;
+    ClearGroupTable();
+    m_listStatus.clear();
+}
+
+bool CNntpSocket::IsTls() const {
+    return m_tls && m_tls->HandshakeDone();
 }
 
 void CNntpSocket::Fail(NntpFailure failure, int error) {

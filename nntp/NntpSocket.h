@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,8 @@ int NntpReceiveTimeoutMs();
 // Replaces the host-name lookup (numeric address texts, in the order they are tried). Tests use
 // it for names that resolve to several addresses; an empty function restores the system lookup.
 void SetNntpResolver(std::function<std::vector<std::string>(const std::string& host)> resolver);
+
+class CTlsEngine;
 
 // Why a conversation ended before its time. Once it has, the connection is dead: nothing more is
 // received or sent, and every reply asked for after it is cut.
@@ -152,6 +155,17 @@ public:
     static bool SplitStatus(std::string_view text, std::string& code, std::string& rest);
     // Nothing to release on this platform; the socket closes with the object.
     void Cleanup();
+
+    // Turns the connection into TLS (at once for implicit TLS, after "382" for STARTTLS). The
+    // handshake waits as a receive does, pumping, under the receive time-out. False when it
+    // fails; TlsEngine() then says why (a refused certificate among other things). From then on
+    // commands and replies pass through TLS.
+    bool StartTls(const std::string& host, const std::string& trustedFingerprint);
+    bool IsTls() const;
+    // Back to a new object's state, the connection closed, so the object can connect again.
+    void Reset();
+    // The session of StartTls, or null before it.
+    const CTlsEngine* TlsEngine() const { return m_tls.get(); }
     int GetLastError() const { return m_lastError; }
     std::string GetErrorText() const { return NntpErrorText(m_lastError); }
 
@@ -169,6 +183,8 @@ public:
     int GetGroupCount() const { return static_cast<int>(m_groupEnds.size()); }
     // Name of entry index of the group table; empty for an index outside it.
     std::string GetGroupName(int index) const;
+    // The status line of the last LIST reply (without its line end); empty when none came.
+    const std::string& GetListStatus() const { return m_listStatus; }
 
 private:
     enum class LineResult { Line, Closed, Failed };
@@ -177,6 +193,8 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool ConnectAddress(const struct sockaddr* address, unsigned length, int& error);
+    int SendRaw(std::string_view bytes);
+    ReceiveResult ReceiveRaw(std::string& bytes);
     bool CreateSocket(int family, int& error);
     void CloseSocket();
     LineResult ReadRawLine(std::string& line, std::size_t keep);
@@ -212,4 +230,6 @@ private:
     std::string m_groupNames;
     std::vector<std::uint32_t> m_groupEnds;
     bool m_groupTableFull = false;
+    std::string m_listStatus;
+    std::unique_ptr<CTlsEngine> m_tls;
 };

@@ -1,15 +1,25 @@
 #include "nntp/ServerRegDlg.h"
 
+#include "nntp/NntpAuth.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
+#include "nntp/ServerTrust.h"
+#include "nntp/TlsEngine.h"
+#include "settings/KeychainPasswordStore.h"
+#include "store/ServerConnection.h"
 #include "ui/DialogUnits.h"
 #include "ui/PumpMessages.h"
 #include "ui/SjisText.h"
 #include "ui/TreeItems.h"
 #include "ui/UiSeam.h"
 
+#include <algorithm>
+
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFontMetrics>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QList>
@@ -23,14 +33,25 @@ namespace {
 
 // Size of the window and its controls in dialog units.
 constexpr int kDialogWidth = 227;
-constexpr int kDialogHeight = 139;
+constexpr int kDialogHeight = 197;
 constexpr QRect kOkRect(197, 7, 23, 14);
 constexpr QRect kCancelRect(175, 7, 23, 14);
-constexpr QRect kTreeRect(7, 26, 213, 100);
+constexpr QRect kTreeRect(7, 84, 213, 100);
 constexpr QRect kHostRect(27, 8, 116, 14);
 constexpr QRect kHostLabelRect(8, 11, 16, 8);
 constexpr QRect kSearchRect(152, 7, 23, 14);
-constexpr QRect kProgressRect(7, 126, 213, 6);
+constexpr QRect kProgressRect(7, 184, 213, 6);
+// How the server is reached, between the host name and the tree.
+constexpr QRect kPortLabelRect(8, 28, 22, 8);
+constexpr QRect kPortRect(32, 26, 30, 12);
+constexpr QRect kSecurityLabelRect(68, 28, 26, 8);
+constexpr QRect kSecurityRect(96, 26, 124, 12);
+constexpr QRect kUserLabelRect(8, 43, 36, 8);
+constexpr QRect kUserRect(46, 41, 64, 12);
+constexpr QRect kPasswordLabelRect(114, 43, 36, 8);
+constexpr QRect kPasswordRect(152, 41, 68, 12);
+constexpr QRect kAllowPlainRect(8, 56, 212, 10);
+constexpr QRect kStoreRect(8, 67, 212, 16);
 
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
@@ -38,6 +59,12 @@ constexpr int kIdTree = 1000;
 constexpr int kIdHost = 1001;
 constexpr int kIdSearch = 1002;
 constexpr int kIdProgress = 1003;
+constexpr int kIdPort = 1004;
+constexpr int kIdSecurity = 1005;
+constexpr int kIdUser = 1006;
+constexpr int kIdPassword = 1007;
+constexpr int kIdAllowPlain = 1008;
+constexpr int kIdStore = 1009;
 // Statics carry no control ID of their own.
 constexpr const char* kStaticName = "-1";
 
@@ -99,6 +126,48 @@ private:
     QElapsedTimer m_shown;
 };
 
+// During a search: the settings in the window for the searched host, so nothing is stored
+// before "登録"; a certificate the user trusts is kept with them.
+class CSearchDirectory : public INntpServerDirectory {
+public:
+    CSearchDirectory(QWidget* parent, std::string host, NntpServerProfile profile)
+        : m_parent(parent), m_host(std::move(host)), m_profile(std::move(profile)) {}
+    NntpServerProfile Find(const std::string& host) override {
+        return host == m_host ? m_profile : NntpServerProfile{};
+    }
+    bool TrustCertificate(const std::string& host, int port,
+                          const TlsCertificateInfo& certificate) override {
+        if (host != m_host || !AskTrustCertificate(m_parent, host, port, certificate))
+            return false;
+        m_profile.connection.trustedFingerprint = certificate.fingerprint;
+        return true;
+    }
+    const NntpServerProfile& Profile() const { return m_profile; }
+
+private:
+    QWidget* m_parent;
+    std::string m_host;
+    NntpServerProfile m_profile;
+};
+
+// Puts a directory in use for one search and the program's back afterwards.
+class CDirectoryScope {
+public:
+    explicit CDirectoryScope(std::shared_ptr<INntpServerDirectory> directory)
+        : m_previous(NntpServerDirectory()) {
+        SetNntpServerDirectory(std::move(directory));
+    }
+    ~CDirectoryScope() { SetNntpServerDirectory(m_previous); }
+    CDirectoryScope(const CDirectoryScope&) = delete;
+    CDirectoryScope& operator=(const CDirectoryScope&) = delete;
+
+private:
+    std::shared_ptr<INntpServerDirectory> m_previous;
+};
+
+// The combo's entries in the order of NntpSecurity.
+constexpr const char* kSecurityTexts[] = {"なし", "STARTTLS", "TLS (接続の最初から)"};
+
 } // namespace
 
 CServerRegDlg::CServerRegDlg(const std::string& settingsPath, const std::string& databasePath,
@@ -109,6 +178,7 @@ CServerRegDlg::CServerRegDlg(const std::string& settingsPath, const std::string&
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(DialogFont());
     setWindowTitle(Caption());
+    m_passwords = OpenPasswordStore(m_settingsPath);
     CreateControls();
     m_hostEdit->setText(DefaultHost());
 }
@@ -155,6 +225,7 @@ void CServerRegDlg::CreateControls() {
     FitLabel(label, m_hostEdit->geometry().left());
 
     m_searchButton = button(kIdSearch, "検索", kSearchRect);
+    CreateConnectionControls();
 
     m_progress = new QProgressBar(this);
     place(m_progress, QString::number(kIdProgress), kProgressRect);
@@ -167,6 +238,107 @@ void CServerRegDlg::CreateControls() {
     connect(m_okButton, &QPushButton::clicked, this, &CServerRegDlg::OnOK);
     connect(m_cancelButton, &QPushButton::clicked, this, &CServerRegDlg::reject);
     connect(m_searchButton, &QPushButton::clicked, this, &CServerRegDlg::OnSearch);
+    connect(m_tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { OnTreeItemChanged(item); });
+}
+
+void CServerRegDlg::CreateConnectionControls() {
+    auto place = [this](QWidget* w, int id, const QRect& du) {
+        w->setObjectName(id < 0 ? QString::fromLatin1(kStaticName) : QString::number(id));
+        w->setGeometry(DialogUnitsToPixels(font(), du));
+    };
+    auto label = [&](const char* text, const QRect& du, QWidget* buddy) {
+        auto* l = new QLabel(QString::fromUtf8(text), this);
+        l->setTextFormat(Qt::PlainText);
+        place(l, -1, du);
+        FitLabel(l, buddy->geometry().left());
+        l->setBuddy(buddy);
+    };
+
+    m_portEdit = new QLineEdit(this);
+    place(m_portEdit, kIdPort, kPortRect);
+    m_portEdit->setValidator(new QIntValidator(1, 65535, m_portEdit));
+    label("ポート", kPortLabelRect, m_portEdit);
+
+    m_securityCombo = new QComboBox(this);
+    place(m_securityCombo, kIdSecurity, kSecurityRect);
+    for (const char* text : kSecurityTexts)
+        m_securityCombo->addItem(QString::fromUtf8(text));
+    label("暗号化", kSecurityLabelRect, m_securityCombo);
+
+    m_userEdit = new QLineEdit(this);
+    place(m_userEdit, kIdUser, kUserRect);
+    label("ユーザー名", kUserLabelRect, m_userEdit);
+
+    m_passwordEdit = new QLineEdit(this);
+    place(m_passwordEdit, kIdPassword, kPasswordRect);
+    m_passwordEdit->setEchoMode(QLineEdit::Password);
+    label("パスワード", kPasswordLabelRect, m_passwordEdit);
+
+    m_allowPlainCheck =
+        new QCheckBox(QString::fromUtf8("暗号化しない接続でもパスワードを送る"), this);
+    place(m_allowPlainCheck, kIdAllowPlain, kAllowPlainRect);
+
+    m_storeLabel = new QLabel(this);
+    place(m_storeLabel, kIdStore, kStoreRect);
+    m_storeLabel->setTextFormat(Qt::PlainText);
+    m_storeLabel->setWordWrap(true);
+    m_storeLabel->setText(QString::fromUtf8("パスワードの保存先: ") +
+                          QString::fromUtf8(m_passwords->Description()));
+
+    OnSecurityChanged(0);
+    connect(m_securityCombo, &QComboBox::currentIndexChanged, this,
+            &CServerRegDlg::OnSecurityChanged);
+}
+
+void CServerRegDlg::OnSecurityChanged(int index) {
+    const bool tls = index == static_cast<int>(NntpSecurity::Tls);
+    // An empty port means the usual one of the chosen encryption.
+    m_portEdit->setPlaceholderText(QString::number(tls ? kNntpTlsPort : DefaultNntpPort()));
+}
+
+NntpServerProfile CServerRegDlg::FieldProfile() const {
+    NntpServerProfile profile;
+    ServerConnection& c = profile.connection;
+    c.port = m_portEdit->text().toInt();
+    c.security = static_cast<NntpSecurity>(std::clamp(m_securityCombo->currentIndex(), 0, 2));
+    // Credentials travel as UTF-8 (RFC 4643).
+    c.user = m_userEdit->text().trimmed().toStdString();
+    c.allowPlainLogin = m_allowPlainCheck->isChecked();
+    profile.password = m_passwordEdit->text().toStdString();
+    return profile;
+}
+
+void CServerRegDlg::LoadConnection(const std::string& host) {
+    const ServerConnection c = ReadServerConnection(m_settingsPath, host);
+    m_portEdit->setText(c.port > 0 ? QString::number(c.port) : QString());
+    m_securityCombo->setCurrentIndex(static_cast<int>(c.security));
+    m_userEdit->setText(QString::fromStdString(c.user));
+    m_allowPlainCheck->setChecked(c.allowPlainLogin);
+    std::string password;
+    if (!c.user.empty())
+        m_passwords->Read(host, c.user, password);
+    m_passwordEdit->setText(QString::fromStdString(password));
+}
+
+void CServerRegDlg::OnTreeItemChanged(QTreeWidgetItem* item) {
+    if (!item || !m_root || item->parent() != m_root || m_searching)
+        return;
+    const std::string host = TreeItemText(item);
+    m_hostEdit->setText(FromSjis(host));
+    LoadConnection(host);
+}
+
+void CServerRegDlg::SaveConnections() {
+    for (const auto& [host, profile] : m_proven) {
+        ServerConnection c = profile.connection;
+        // A certificate trusted before stays trusted unless the search trusted another one.
+        if (c.trustedFingerprint.empty())
+            c.trustedFingerprint = ReadServerConnection(m_settingsPath, host).trustedFingerprint;
+        WriteServerConnection(m_settingsPath, host, c);
+        if (!c.user.empty() && !profile.password.empty())
+            m_passwords->Write(host, c.user, profile.password);
+    }
 }
 
 QTreeWidgetItem* CServerRegDlg::RootItem() {
@@ -234,10 +406,16 @@ void CServerRegDlg::OnSearch() {
     m_cancelButton->setEnabled(false);
 
     const std::string host = ToSjis(m_hostEdit->text());
+    NntpServerProfile fields = FieldProfile();
+    fields.connection.trustedFingerprint =
+        ReadServerConnection(m_settingsPath, host).trustedFingerprint;
+    auto directory = std::make_shared<CSearchDirectory>(this, host, fields);
     {
+        CDirectoryScope scope(directory);
         CNntpSocket socket;
         std::string code;
-        switch (BeginConversation(socket, host, code)) {
+        std::string message;
+        switch (BeginConversation(socket, host, code, message)) {
         case NntpStart::ConnectFailed:
             ShowMessage(this, QString::fromUtf8(kSocketConnectErrorMessage), MsgButtons::Ok,
                         MsgIcon::Warning);
@@ -247,6 +425,9 @@ void CServerRegDlg::OnSearch() {
             ShowMessage(this,
                         QString::fromUtf8(ConnectionErrorMessage(FromSjis(code).toStdString())),
                         MsgButtons::Ok, MsgIcon::Warning);
+            break;
+        case NntpStart::Failed:
+            ShowMessage(this, QString::fromUtf8(message), MsgButtons::Ok, MsgIcon::Warning);
             break;
         case NntpStart::Cut:
             ShowMessage(this, QString::fromStdString(ReplyFailureMessage(socket)), MsgButtons::Ok,
@@ -262,12 +443,17 @@ void CServerRegDlg::OnSearch() {
                 groups.push_back(socket.GetGroupName(i));
             AddServerGroups(host, groups);
             EndConversation(socket);
-            if (!listed && socket.GetFailure() != NntpFailure::None)
+            const std::string access =
+                listed ? std::string() : AccessReplyMessage(socket.GetListStatus());
+            if (!access.empty())
+                ShowMessage(this, QString::fromUtf8(access), MsgButtons::Ok, MsgIcon::Warning);
+            else if (!listed && socket.GetFailure() != NntpFailure::None)
                 ShowMessage(this, QString::fromStdString(ReplyFailureMessage(socket)),
                             MsgButtons::Ok, MsgIcon::Warning);
             else if (socket.GroupTableFull())
                 ShowMessage(this, QString::fromStdString(GroupListFullMessage(count)),
                             MsgButtons::Ok, MsgIcon::Warning);
+            m_proven[host] = directory->Profile();
             break;
         }
         }
@@ -314,6 +500,7 @@ void CServerRegDlg::OnPaint() {
     }
 
     root->setExpanded(true);
+    LoadConnection(ToSjis(m_hostEdit->text()));
     SetButtonsEnabled(true, true, true);
 }
 
@@ -349,6 +536,7 @@ void CServerRegDlg::OnOK() {
                     MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
+    SaveConnections();
     // The chosen groups are registered; only this window's lists are incomplete next time.
     if (report.tableFailures > 0)
         ShowMessage(this, QString::fromUtf8(kGroupListUnsavedMessage), MsgButtons::Ok,

@@ -1,12 +1,19 @@
 #pragma once
 
+#include "nntp/NntpConversation.h"
 #include "store/ServerConfig.h"
 
 #include <QDialog>
+#include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+class IPasswordStore;
+class QCheckBox;
+class QComboBox;
+class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -27,6 +34,12 @@ inline constexpr char kGroupListUnsavedMessage[] =
 // server's groups under it, ticks choose or un-choose groups (bold marks a group chosen
 // before), and "登録" writes the whole tree to the settings file and the main database.
 // exec() gives Accepted (1) after "登録" and Rejected (0) after "中止".
+//
+// Below the host name the user gives how the server is reached: port (empty: the usual one),
+// encryption, user name and password, and whether the password may travel unencrypted. A
+// search uses them; the settings of a server whose search succeeded are stored with "登録"
+// (the password in the password store, whose kind the window names), so a wrong password
+// stores nothing. Choosing a server in the tree shows its stored settings.
 class CServerRegDlg : public QDialog {
     Q_OBJECT
 
@@ -63,6 +76,11 @@ public:
     // in tree order and their check and bold marks.
     std::vector<RegServerItem> TreeServers() const;
 
+    // The connection fields as settings (the trusted certificate left empty) and the password.
+    NntpServerProfile FieldProfile() const;
+    // Shows the stored settings and password of host in the fields.
+    void LoadConnection(const std::string& host);
+
     // "中止" and Escape; ignored while "中止" is disabled, so a search or load in progress is
     // never cut off by closing the window under it.
     void reject() override;
@@ -84,6 +102,10 @@ private:
     void AddServerGroups(const std::string& host, const std::vector<std::string>& groups);
     QTreeWidgetItem* FindGroupItem(const std::string& host, const std::string& group) const;
     void SetButtonsEnabled(bool ok, bool cancel, bool search);
+    void CreateConnectionControls();
+    void OnSecurityChanged(int index);
+    void OnTreeItemChanged(QTreeWidgetItem* item);
+    void SaveConnections();
 
     std::string m_settingsPath;
     std::string m_databasePath;
@@ -99,4 +121,14 @@ private:
     QProgressBar* m_progress = nullptr;
     QTreeWidgetItem* m_root = nullptr;
     std::unordered_map<std::string, ServerNode> m_servers;
+
+    QLineEdit* m_portEdit = nullptr;
+    QComboBox* m_securityCombo = nullptr;
+    QLineEdit* m_userEdit = nullptr;
+    QLineEdit* m_passwordEdit = nullptr;
+    QCheckBox* m_allowPlainCheck = nullptr;
+    QLabel* m_storeLabel = nullptr;
+    std::shared_ptr<IPasswordStore> m_passwords;
+    // Settings that a search has proved, stored by "登録".
+    std::map<std::string, NntpServerProfile> m_proven;
 };

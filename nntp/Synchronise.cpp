@@ -150,7 +150,8 @@ SyncResult RunSync(const SyncParams& params, const std::vector<std::string>& ent
 
     CNntpSocket socket;
     std::string code;
-    switch (BeginConversation(socket, params.server, code)) {
+    std::string message;
+    switch (BeginConversation(socket, params.server, code, message)) {
     case NntpStart::Ready:
         break;
     case NntpStart::ConnectFailed:
@@ -158,7 +159,8 @@ SyncResult RunSync(const SyncParams& params, const std::vector<std::string>& ent
         socket.Cleanup();
         return result;
     case NntpStart::Refused:
-        view.ShowMessage(ConnectionErrorMessage(code));
+    case NntpStart::Failed:
+        view.ShowMessage(message);
         socket.Cleanup();
         return result;
     case NntpStart::Cut:

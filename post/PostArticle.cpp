@@ -35,11 +35,6 @@ PostOutcome Converse(CNntpSocket& socket, const std::vector<CArticleStage>& stag
     std::string code;
     progress.SetStatusText(kPreparingStatus);
     progress.PumpMessages();
-    ReadReply(socket, code);
-    if (code != "200") {
-        view.ShowMessage(ConnectionErrorMessage(code));
-        return PostOutcome::Refused;
-    }
 
     socket.SendCommand("POST\r\n");
     std::string reply = ReadReply(socket, code);
@@ -81,13 +76,26 @@ PostOutcome RunPost(const CPostInput& input, IProgress& progress, IPostView& vie
     progress.SetStatusText(kConnectingStatus);
     progress.PumpMessages();
     CNntpSocket socket;
-    socket.SetHost(input.server);
-    socket.Open();
-    PostOutcome outcome = PostOutcome::ConnectFailed;
-    if (socket.Connect(input.server, DefaultNntpPort()))
+    std::string code;
+    std::string message;
+    // The set-up every conversation shares: port, TLS, greeting and login as registered.
+    PostOutcome outcome = PostOutcome::Refused;
+    switch (BeginConversation(socket, input.server, code, message)) {
+    case NntpStart::Ready:
         outcome = Converse(socket, stages, progress, view);
-    else
+        break;
+    case NntpStart::ConnectFailed:
         view.ShowMessage(kSocketConnectErrorMessage);
+        outcome = PostOutcome::ConnectFailed;
+        break;
+    case NntpStart::Cut:
+        view.ShowMessage(ConnectionErrorMessage(code));
+        break;
+    case NntpStart::Refused:
+    case NntpStart::Failed:
+        view.ShowMessage(message);
+        break;
+    }
     socket.Cleanup();
     progress.SetStatusText("");
     return outcome;

@@ -27,13 +27,14 @@ enum class PostOutcome {
     Posted,        // the server answered "240" to the article
     NoSubject,     // nothing was sent; the subject field wants the focus
     ConnectFailed, // "ソケット接続エラーが発生しました"
-    Refused,       // the greeting was not "200"; nothing was sent, not even QUIT
+    Refused,       // the greeting was not "200", or TLS or the login failed; nothing of the
+                   // article was sent
     PostRefused,   // POST was not answered "340"; no article line was sent
     NotAccepted,   // the article was sent but not answered "240"
 };
 
-// Posts the article to input.server on DefaultNntpPort(). The boundary and the Date line come
-// from PostClock(), read once. Every failure shows its message through view; the status line
-// goes through progress (each stage's text, empty at the end once a connection was tried), and
-// progress.PumpMessages runs between stages.
+// Posts the article to input.server, reached as every conversation is (BeginConversation). The
+// boundary and the Date line come from PostClock(), read once. Every failure shows its message
+// through view; the status line goes through progress (each stage's text, empty at the end once a
+// connection was tried), and progress.PumpMessages runs between stages.
 PostOutcome PostArticle(const CPostInput& input, IProgress& progress, IPostView& view);

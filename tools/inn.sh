@@ -21,6 +21,13 @@
 #   tools/inn.sh reset              remove every article, group and history entry (keeping
 #                                   Debian's initial groups); restarts a running server
 #
+# Readers on 127.0.0.1 read and post everywhere without a login, except in the hierarchy
+# quillo.private.*, which needs AUTHINFO USER/PASS as the test user (TEST_USER and
+# TEST_PASSWORD below). TLS: nnrpd serves implicit TLS on 127.0.0.1:563 and STARTTLS on 119,
+# with a server certificate for localhost and 127.0.0.1 signed by a test CA made at configure
+# time; clients trust it through the CA file /etc/news/quillo-tls/ca.pem. The same CA also
+# signs a certificate for another name (wrong-name.pem), for tests of refused certificates.
+#
 # Environment: QUILLO_INN_SPOOL=tmpfs|disk chooses where articles, overview, history and the
 # active file live (tmpfs: /dev/shm/quillo-inn, lost at reboot and rebuilt empty by start;
 # disk: Debian's /var/spool/news and /var/lib/news). Without it the last choice is kept, and
@@ -51,6 +58,14 @@ FEEDER=127.0.0.2 # the only peer: feeds come from here, readers from 127.0.0.1
 TMPFS_ROOT=/dev/shm/quillo-inn
 WAIT=${QUILLO_INN_WAIT:-60}
 DEMO_DIRS=("$here/../tests/data/articles" "$here/../tests/data/charsets")
+TLS_PORT=563
+TLS_DIR=$ETC/quillo-tls
+PASSWD_FILE=$ETC/quillo-readers.passwd
+PRIVATE_HIERARCHY=quillo.private
+TEST_USER=quillotest
+TEST_PASSWORD=quillo-test-pass
+# nnrpd serving implicit TLS is a daemon of its own; rc.news starts and stops it through this.
+RC_LOCAL=$NEWSBIN/rc.news.local
 
 if [ -x /usr/bin/python3 ]; then py=/usr/bin/python3; else py=python3; fi
 helper() { "$py" "$here/inn_nntp.py" --host "$HOST" --port "$PORT" "$@"; }
@@ -156,23 +171,110 @@ pathincoming:           $SPOOL/incoming
 pathoutgoing:           $SPOOL/outgoing
 pathoverview:           $SPOOL/overview
 pathtmp:                $SPOOL/incoming/tmp
+
+# STARTTLS on $PORT and implicit TLS on $TLS_PORT, with the test CA's server certificate.
+tlscafile:              $TLS_DIR/ca.pem
+tlscertfile:            $TLS_DIR/cert.pem
+tlskeyfile:             $TLS_DIR/key.pem
+tlsprotocols:           [ TLSv1.2 TLSv1.3 ]
 EOF
 }
 
 readers_conf() {
-    cat <<'EOF'
-# Written by tools/inn.sh: readers on this machine may read, post and use NEWNEWS everywhere.
+    cat <<EOF
+# Written by tools/inn.sh: readers on this machine may read, post and use NEWNEWS everywhere
+# but in $PRIVATE_HIERARCHY.*, which needs a login from $PASSWD_FILE.
 auth "localhost" {
     hosts: "localhost, 127.0.0.1, ::1, stdin"
+    auth: "ckpasswd -f $PASSWD_FILE"
     default: "<localhost>"
 }
 access "localhost" {
     users: "<localhost>"
+    newsgroups: "*,!$PRIVATE_HIERARCHY.*"
+    access: RPAN
+    addcanlockuser: none
+}
+access "members" {
+    users: "*,!<localhost>"
     newsgroups: "*"
     access: RPAN
     addcanlockuser: none
 }
 EOF
+}
+
+rc_news_local() {
+    cat <<EOF
+#!/bin/sh
+# Written by tools/inn.sh: nnrpd with implicit TLS on $HOST:$TLS_PORT, beside innd on $PORT.
+# It reads copies of inn.conf and readers.conf of its own, so that it keeps serving TLS and
+# the login while an older copy of tools/inn.sh rewrites the files innd uses.
+pidfile=/run/news/nnrpd-$TLS_PORT.pid
+case "\$1" in
+start)
+    INNCONF=$TLS_DIR/inn.conf $NEWSBIN/nnrpd -D -b $HOST -p $TLS_PORT -S -c $TLS_DIR/readers.conf
+    ;;
+stop)
+    if [ -f "\$pidfile" ]; then
+        kill "\$(cat "\$pidfile")" 2>/dev/null
+        rm -f "\$pidfile"
+    fi
+    ;;
+esac
+exit 0
+EOF
+}
+
+# The test CA, a server certificate for localhost and 127.0.0.1, and one for another name, made
+# once; they stay valid for ten years. When any file is missing, all are made anew.
+make_certificates() {
+    local d=$TLS_DIR f
+    for f in ca.pem cert.pem key.pem wrong-name.pem wrong-name-key.pem; do
+        [ -s "$d/$f" ] || break
+        [ "$f" = wrong-name-key.pem ] && return
+    done
+    command -v openssl >/dev/null || die "openssl is not installed"
+    install -d -m 755 "$d"
+    local tmp
+    tmp=$(mktemp -d)
+    (
+        cd "$tmp"
+        openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -sha256 -keyout ca.key \
+            -out ca.pem -subj "/O=Quillo tests/CN=Quillo test CA" \
+            -addext "basicConstraints=critical,CA:TRUE" \
+            -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+        issue() { # file-name common-name subject-alt-names
+            openssl req -newkey rsa:2048 -nodes -keyout "$1-key.pem" -out "$1.csr" \
+                -subj "/O=Quillo tests/CN=$2" 2>/dev/null
+            printf '%s\n' "basicConstraints=CA:FALSE" \
+                "keyUsage=critical,digitalSignature,keyEncipherment" \
+                "extendedKeyUsage=serverAuth" "subjectAltName=$3" >"$1.ext"
+            openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial \
+                -days 3650 -sha256 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+        }
+        issue server localhost "DNS:localhost,IP:127.0.0.1"
+        issue wrong-name wrong-name.quillo.test "DNS:wrong-name.quillo.test"
+    ) || die "could not make the test certificates"
+    install -m 644 "$tmp/ca.pem" "$d/ca.pem"
+    install -m 644 "$tmp/server.pem" "$d/cert.pem"
+    install -m 644 "$tmp/wrong-name.pem" "$d/wrong-name.pem"
+    install -m 640 -g news "$tmp/server-key.pem" "$d/key.pem"
+    install -m 640 -g news "$tmp/wrong-name-key.pem" "$d/wrong-name-key.pem"
+    install -m 600 "$tmp/ca.key" "$d/ca.key"
+    rm -rf "$tmp"
+    log "made the test CA and certificates in $d"
+}
+
+# ckpasswd's file: user:crypt(3) hash. Left alone while it still accepts the test user.
+write_passwd() {
+    if [ -f "$PASSWD_FILE" ] && printf 'ClientAuthname: %s\r\nClientPassword: %s\r\n.\r\n' \
+        "$TEST_USER" "$TEST_PASSWORD" |
+        "$NEWSBIN/auth/passwd/ckpasswd" -f "$PASSWD_FILE" >/dev/null 2>&1; then
+        return
+    fi
+    printf '%s:%s\n' "$TEST_USER" "$(openssl passwd -6 "$TEST_PASSWORD")" |
+        put_file "$PASSWD_FILE" 640 root:news
 }
 
 incoming_conf() {
@@ -221,6 +323,11 @@ write_config() {
         put_file "$ETC/readers.conf" 644 root:root < <(readers_conf)
         put_file "$ETC/incoming.conf" 640 root:news < <(incoming_conf)
         put_file "$ETC/storage.conf" 644 root:root < <(storage_conf)
+        put_file "$RC_LOCAL" 755 root:root < <(rc_news_local)
+        make_certificates
+        put_file "$TLS_DIR/inn.conf" 644 root:root <"$ETC/inn.conf"
+        put_file "$TLS_DIR/readers.conf" 644 root:root <"$ETC/readers.conf"
+        write_passwd
     fi
 }
 
@@ -278,7 +385,10 @@ cmd_install() {
 
 # The configuration a running server was started with, to see when it must be restarted.
 SUM_FILE=/run/news/quillo-config.sum
-config_sum() { cat "$ETC"/{inn,readers,incoming,storage}.conf | md5sum; }
+config_sum() {
+    cat "$ETC"/{inn,readers,incoming,storage}.conf "$RC_LOCAL" "$TLS_DIR"/{inn,readers}.conf |
+        md5sum
+}
 
 pid_of_innd() {
     local pid
@@ -315,8 +425,30 @@ start_innd() {
         } >&2
         exit 1
     fi
+    wait_tls || exit 1
     config_sum >"$SUM_FILE"
     log "ready: $greeting"
+}
+
+# The greeting over implicit TLS, with the certificate checked against the test CA.
+tls_greeting() {
+    "$py" "$here/inn_nntp.py" --host "$HOST" --port "$TLS_PORT" --tls "$TLS_DIR/ca.pem" \
+        greet "$@"
+}
+
+wait_tls() {
+    tls_greeting --wait "$WAIT" >/dev/null && return
+    log "nnrpd did not greet with 200 over TLS on $HOST:$TLS_PORT within $WAIT s"
+    return 1
+}
+
+# A server started by an older copy of this script has no TLS daemon yet.
+ensure_tls_daemon() {
+    local pid
+    pid=$(cat /run/news/nnrpd-$TLS_PORT.pid 2>/dev/null) && kill -0 "$pid" 2>/dev/null && return
+    log "starting nnrpd for TLS on $HOST:$TLS_PORT"
+    as_news "$RC_LOCAL start" >>/var/log/news/rc.news 2>&1 || true
+    wait_tls
 }
 
 cmd_start() {
@@ -325,6 +457,7 @@ cmd_start() {
     if pid_of_innd >/dev/null; then
         local greeting
         greeting=$(helper greet --wait "$WAIT") || die "innd runs but does not greet with 200"
+        ensure_tls_daemon || exit 1
         log "already running: $greeting"
         return
     fi
@@ -345,14 +478,16 @@ cmd_stop() {
         sleep 0.2
     done
     if kill -0 "$pid" 2>/dev/null; then die "innd (pid $pid) did not stop within 60 s"; fi
+    [ -x "$RC_LOCAL" ] && "$RC_LOCAL" stop
     rm -f /run/news/innd.pid "$SUM_FILE"
     log "stopped"
 }
 
 cmd_status() {
-    local greeting
+    local greeting tls
     if greeting=$(helper greet 2>/dev/null); then
         echo "running: $greeting"
+        if tls=$(tls_greeting 2>/dev/null); then echo "TLS on $TLS_PORT: $tls"; else echo "no TLS on $TLS_PORT"; fi
     else
         echo "not running on $HOST:$PORT"
         return 3
@@ -445,7 +580,7 @@ cmd_reset() {
     if [ "$was_running" = 1 ]; then start_innd; fi
 }
 
-usage() { sed -n '2,28p' "$self" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,35p' "$self" | sed 's/^# \{0,1\}//'; }
 
 cmd=${1:-help}
 [ $# -gt 0 ] && shift

@@ -11,6 +11,7 @@ import os
 import re
 import selectors
 import socket
+import ssl
 import sys
 import time
 
@@ -25,6 +26,11 @@ def die(msg):
     sys.exit(1)
 
 
+# With --tls CAFILE, connections speak TLS from the start and check the server's certificate
+# for the name localhost against that CA.
+TLS_CA = None
+
+
 class Conn:
     def __init__(self, host, port, source=None, timeout=30.0):
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -33,6 +39,9 @@ class Conn:
             self.sock.bind((source, 0))
         self.sock.connect((host, port))
         self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        if TLS_CA:
+            context = ssl.create_default_context(cafile=TLS_CA)
+            self.sock = context.wrap_socket(self.sock, server_hostname="localhost")
         self.buf = b""
 
     def readline(self):
@@ -302,6 +311,7 @@ def main():
     p = argparse.ArgumentParser(description=__doc__)
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--port", type=int, default=119)
+    p.add_argument("--tls", metavar="CAFILE", help="implicit TLS, trusting this CA")
     sub = p.add_subparsers(dest="cmd", required=True)
     g = sub.add_parser("greet", help="wait for a 200 greeting and print it")
     g.add_argument("--wait", type=float, default=0)
@@ -320,6 +330,8 @@ def main():
     t.add_argument("commands", nargs="*")
     t.set_defaults(func=cmd_talk)
     a = p.parse_args()
+    global TLS_CA
+    TLS_CA = a.tls
     return a.func(a)
 
 

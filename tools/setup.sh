@@ -4,7 +4,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-packages=(g++ cmake ninja-build pkg-config libsqlite3-dev qt6-base-dev qt6-webengine-dev
+packages=(g++ cmake ninja-build pkg-config libsqlite3-dev libssl-dev openssl qt6-base-dev
+          qt6-webengine-dev qtkeychain-qt6-dev
           libgtest-dev libgmock-dev fonts-noto-cjk xvfb xauth tzdata)
 
 sudo_cmd=()

@@ -3,6 +3,7 @@
 #include "base/AsciiCase.h"
 
 #include "mime/Codec.h"
+#include "nntp/NntpAuth.h"
 #include "nntp/NntpConversation.h"
 #include "nntp/NntpSocket.h"
 #include "store/CacheFile.h"
@@ -82,15 +83,17 @@ CFetchResult FetchArticle(std::FILE* file, const std::string& number, const std:
                           const std::string& group) {
     CNntpSocket socket;
     std::string code;
-    switch (BeginConversation(socket, server, code)) {
+    std::string message;
+    switch (BeginConversation(socket, server, code, message)) {
     case NntpStart::ConnectFailed: {
         CFetchResult result{0, ConnectFailureMessage(socket), ArticleReply::Refused, {}};
         socket.Cleanup();
         return result;
     }
     case NntpStart::Refused:
+    case NntpStart::Failed:
         socket.Cleanup();
-        return CFetchResult{0, ConnectionErrorMessage(code), ArticleReply::Refused, {}};
+        return CFetchResult{0, message, ArticleReply::Refused, {}};
     case NntpStart::Cut: {
         CFetchResult result{0, ReplyFailureMessage(socket), ArticleReply::Refused, {}};
         socket.Cleanup();
@@ -108,8 +111,13 @@ CFetchResult FetchArticle(std::FILE* file, const std::string& number, const std:
         std::string code;
         std::string rest;
         CNntpSocket::SplitStatus(reply, code, rest);
-        if (code == "211")
+        if (code == "211") {
             result.m_reply = FetchArticleToFile(socket, file, number);
+        } else if (std::string access = AccessReplyMessage(reply); !access.empty()) {
+            // Refused until the user logs in or encrypts: say so rather than show nothing.
+            result.m_result = 0;
+            result.m_message = std::move(access);
+        }
     }
     if (result.m_reply == ArticleReply::Cut)
         result.m_reason = ReplyFailureText(socket);

@@ -315,7 +315,7 @@ void ReaderDlgOfflineTest::syncHoldsTheWindowAndStopsAtAClose() {
     Open();
     std::atomic<bool> waiting{false};
     ScriptedNntpServer server(UpdateScript());
-    server.AddConnection(ArticleScript({1, 2, 3}, &waiting, 400));
+    server.AddConnection(ArticleScript({1, 2, 3}, &waiting, 2000));
     SetDefaultNntpPort(server.Port());
     // As the program does: the connection's waits keep the window alive.
     SetNntpPumpHook(&PumpMessages);
@@ -327,7 +327,10 @@ void ReaderDlgOfflineTest::syncHoldsTheWindowAndStopsAtAClose() {
     QTimer probe;
     probe.setInterval(5);
     connect(&probe, &QTimer::timeout, this, [&] {
-        if (!waiting)
+        // The server holds back article 2 once asked for it; the window has moved on to it
+        // once article 1 is in.
+        QTreeWidgetItem* current = HeaderTree()->currentItem();
+        if (!waiting || !current || current->text(0) != QStringLiteral("2 article 2"))
             return;
         probe.stop();
         busy = m_dlg->IsBusy();

@@ -48,7 +48,8 @@ constexpr int kTimeoutMs = 30000;
 bool InnGreets() {
     CNntpSocket socket;
     std::string code;
-    const bool ready = BeginConversation(socket, "127.0.0.1", code) == NntpStart::Ready;
+    std::string message;
+    const bool ready = BeginConversation(socket, "127.0.0.1", code, message) == NntpStart::Ready;
     if (ready)
         EndConversation(socket);
     return ready;

@@ -102,7 +102,8 @@ TEST_P(ListGroupsTest, FillsTheTableFromTheReply) {
     {
         CNntpSocket socket;
         std::string code;
-        ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code), NntpStart::Ready);
+        std::string message;
+        ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code, message), NntpStart::Ready);
         EXPECT_EQ(socket.ListGroups(), c.ok);
         EXPECT_EQ(socket.GetGroupCount(), static_cast<int>(c.groups.size()));
         EXPECT_EQ(GroupNames(socket), c.groups);
@@ -164,7 +165,8 @@ TEST(ListGroupsTest, EveryListStartsAnEmptyTable) {
     {
         CNntpSocket socket;
         std::string code;
-        ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code), NntpStart::Ready);
+        std::string message;
+        ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code, message), NntpStart::Ready);
         ASSERT_TRUE(socket.ListGroups());
         EXPECT_EQ(socket.GetGroupCount(), 3);
         ASSERT_TRUE(socket.ListGroups());
@@ -184,7 +186,8 @@ TEST(ListGroupsTest, NamesOutsideTheTableAreEmpty) {
     SetDefaultNntpPort(server.Port());
     CNntpSocket socket;
     std::string code;
-    ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code), NntpStart::Ready);
+    std::string message;
+    ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code, message), NntpStart::Ready);
     ASSERT_TRUE(socket.ListGroups());
     EXPECT_EQ(socket.GetGroupName(2), "alt.test");
     EXPECT_EQ(socket.GetGroupName(3), "");
@@ -203,7 +206,8 @@ TEST(ListGroupsTest, ServerClosingInsteadOfAnsweringGivesFalse) {
     SetDefaultNntpPort(server.Port());
     CNntpSocket socket;
     std::string code;
-    ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code), NntpStart::Ready);
+    std::string message;
+    ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code, message), NntpStart::Ready);
     EXPECT_FALSE(socket.ListGroups());
     EXPECT_EQ(socket.GetGroupCount(), 0);
 }
@@ -216,7 +220,8 @@ TEST(ListGroupsTest, GreetingOf201IsRefusedBeforeList) {
     {
         CNntpSocket socket;
         std::string code;
-        EXPECT_EQ(BeginConversation(socket, "127.0.0.1", code), NntpStart::Refused);
+        std::string message;
+        EXPECT_EQ(BeginConversation(socket, "127.0.0.1", code, message), NntpStart::Refused);
         EXPECT_EQ(ConnectionErrorMessage(code), " 接続エラーが発生しました '201' ");
         EXPECT_EQ(socket.GetGroupCount(), 0);
     }
@@ -237,7 +242,8 @@ TEST(ListGroupsTest, HundredThousandGroupsAreAllListed) {
     SetDefaultNntpPort(server.Port());
     CNntpSocket socket;
     std::string code;
-    ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code), NntpStart::Ready);
+    std::string message;
+    ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code, message), NntpStart::Ready);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(socket.ListGroups());
     EXPECT_LT(ElapsedMs(start), 5000);

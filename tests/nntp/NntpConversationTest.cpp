@@ -46,7 +46,8 @@ TEST_P(GreetingTest, BeginsAndEndsAsEveryConversationDoes) {
     {
         CNntpSocket socket;
         std::string code = "stale";
-        const NntpStart start = BeginConversation(socket, "127.0.0.1", code);
+        std::string message;
+        const NntpStart start = BeginConversation(socket, "127.0.0.1", code, message);
         EXPECT_EQ(start, c.start);
         EXPECT_EQ(code, c.code);
         if (start == NntpStart::Ready)
@@ -84,7 +85,8 @@ TEST(ConversationTest, ServerClosingAfterQuitDoesNotDisturbTheEnd) {
     SetDefaultNntpPort(server.Port());
     CNntpSocket socket;
     std::string code;
-    ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code), NntpStart::Ready);
+    std::string message;
+    ASSERT_EQ(BeginConversation(socket, "127.0.0.1", code, message), NntpStart::Ready);
     EndConversation(socket);
     ASSERT_TRUE(server.WaitForClosedConnections(1));
     const std::string received = server.Received(0);
@@ -128,8 +130,9 @@ TEST_P(ConnectFailureTest, ReportsTheSocketErrorAndItsMessage) {
 
     CNntpSocket socket;
     std::string code = "stale";
+    std::string message;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(BeginConversation(socket, host, code), NntpStart::ConnectFailed);
+    EXPECT_EQ(BeginConversation(socket, host, code, message), NntpStart::ConnectFailed);
     EXPECT_LT(ElapsedMs(start), 2000);
     EXPECT_EQ(code, "");
     EXPECT_EQ(socket.GetLastError(), c.error);
@@ -182,7 +185,8 @@ TEST_P(AddressTest, TriesEachAddressInTurn) {
     {
         CNntpSocket socket;
         std::string code;
-        EXPECT_EQ(BeginConversation(socket, c.host, code), c.start);
+        std::string message;
+        EXPECT_EQ(BeginConversation(socket, c.host, code, message), c.start);
         if (c.start == NntpStart::Ready)
             EndConversation(socket);
         else
@@ -231,10 +235,11 @@ TEST(ConversationTest, NothingOfAnAbandonedReplyReachesTheNextConversation) {
         NntpScript().Send("200 second ready\r\n").Reply("423 No such article number 7\r\n"));
     SetDefaultNntpPort(server.Port());
     std::string code;
+    std::string message;
     std::string line;
     {
         CNntpSocket first;
-        ASSERT_EQ(BeginConversation(first, "127.0.0.1", code), NntpStart::Ready);
+        ASSERT_EQ(BeginConversation(first, "127.0.0.1", code, message), NntpStart::Ready);
         first.SendCommand("LIST\r\n");
         ASSERT_TRUE(first.ReadLine(line));
         EXPECT_EQ(line, "215 list follows");
@@ -242,7 +247,7 @@ TEST(ConversationTest, NothingOfAnAbandonedReplyReachesTheNextConversation) {
     }
     {
         CNntpSocket second;
-        ASSERT_EQ(BeginConversation(second, "127.0.0.1", code), NntpStart::Ready);
+        ASSERT_EQ(BeginConversation(second, "127.0.0.1", code, message), NntpStart::Ready);
         second.SendCommand("HEAD 7\r\n");
         EXPECT_EQ(ReadReply(second), std::vector<std::string>{"423 No such article number 7"});
         EndConversation(second);

@@ -11,6 +11,8 @@
 #include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -207,7 +209,7 @@ void ServerRegDlgTest::window() {
     CServerRegDlg dlg(Ini(), Db());
     QCOMPARE(dlg.objectName(), QStringLiteral("129"));
     QCOMPARE(dlg.windowTitle(), QString::fromUtf8("ＮＮＴＰサーバー登録"));
-    QCOMPARE(dlg.size(), DialogUnitsToPixels(dlg.font(), QRect(0, 0, 227, 139)).size());
+    QCOMPARE(dlg.size(), DialogUnitsToPixels(dlg.font(), QRect(0, 0, 227, 197)).size());
     QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
 }
 
@@ -221,7 +223,7 @@ void ServerRegDlgTest::controls_data() {
     QTest::newRow("2") << "2"
                        << "QPushButton" << QString::fromUtf8("中止") << QRect(175, 7, 23, 14);
     QTest::newRow("1000") << "1000"
-                          << "QTreeWidget" << QString() << QRect(7, 26, 213, 100);
+                          << "QTreeWidget" << QString() << QRect(7, 84, 213, 100);
     QTest::newRow("1001") << "1001"
                           << "QLineEdit" << QStringLiteral("localhost") << QRect(27, 8, 116, 14);
     QTest::newRow("label") << "-1"
@@ -229,7 +231,31 @@ void ServerRegDlgTest::controls_data() {
     QTest::newRow("1002") << "1002"
                           << "QPushButton" << QString::fromUtf8("検索") << QRect(152, 7, 23, 14);
     QTest::newRow("1003") << "1003"
-                          << "QProgressBar" << QString() << QRect(7, 126, 213, 6);
+                          << "QProgressBar" << QString() << QRect(7, 184, 213, 6);
+    // How the server is reached, between the host name and the tree.
+    QTest::newRow("1004") << "1004"
+                          << "QLineEdit" << QString() << QRect(32, 26, 30, 12);
+    QTest::newRow("port label") << "-1"
+                                << "QLabel" << QString::fromUtf8("ポート") << QRect(8, 28, 22, 8);
+    QTest::newRow("1005") << "1005"
+                          << "QComboBox" << QString::fromUtf8("なし") << QRect(96, 26, 124, 12);
+    QTest::newRow("security label")
+        << "-1"
+        << "QLabel" << QString::fromUtf8("暗号化") << QRect(68, 28, 26, 8);
+    QTest::newRow("1006") << "1006"
+                          << "QLineEdit" << QString() << QRect(46, 41, 64, 12);
+    QTest::newRow("user label") << "-1"
+                                << "QLabel" << QString::fromUtf8("ユーザー名")
+                                << QRect(8, 43, 36, 8);
+    QTest::newRow("1007") << "1007"
+                          << "QLineEdit" << QString() << QRect(152, 41, 68, 12);
+    QTest::newRow("password label")
+        << "-1"
+        << "QLabel" << QString::fromUtf8("パスワード") << QRect(114, 43, 36, 8);
+    QTest::newRow("1008") << "1008"
+                          << "QCheckBox"
+                          << QString::fromUtf8("暗号化しない接続でもパスワードを送る")
+                          << QRect(8, 56, 212, 10);
 }
 
 void ServerRegDlgTest::controls() {
@@ -238,18 +264,22 @@ void ServerRegDlgTest::controls() {
     QFETCH(QString, caption);
     QFETCH(QRect, rect);
     CServerRegDlg dlg(Ini(), Db());
-    const QList<QWidget*> found = dlg.findChildren<QWidget*>(name, Qt::FindDirectChildrenOnly);
+    QList<QWidget*> found = dlg.findChildren<QWidget*>(name, Qt::FindDirectChildrenOnly);
+    // Statics share one name; the caption tells them apart.
+    if (name == "-1")
+        found.removeIf([&](QWidget* w) { return qobject_cast<QLabel*>(w)->text() != caption; });
     QCOMPARE(found.size(), 1);
     QWidget* w = found.front();
     QCOMPARE(QString::fromLatin1(w->metaObject()->className()), kind);
     const QRect pixels = DialogUnitsToPixels(dlg.font(), rect);
-    if (auto* l = qobject_cast<QLabel*>(w)) {
+    if (auto* l = qobject_cast<QLabel*>(w); l && name == "-1") {
         // The label may reach to the edit so that its caption is whole.
         QCOMPARE(l->text(), caption);
         QCOMPARE(l->pos(), pixels.topLeft());
         QCOMPARE(l->height(), pixels.height());
         QVERIFY(l->width() >= pixels.width());
-        QCOMPARE(l->geometry().right() + 1, Control<QLineEdit>(dlg, 1001)->x());
+        QWidget* next = l->buddy() ? l->buddy() : Control<QLineEdit>(dlg, 1001);
+        QCOMPARE(l->geometry().right() + 1, next->x());
         QVERIFY(l->fontMetrics().horizontalAdvance(caption) <= l->width());
         return;
     }
@@ -260,6 +290,14 @@ void ServerRegDlgTest::controls() {
         QCOMPARE(b->isDefault(), name == "1");
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         QCOMPARE(e->text(), caption);
+    } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+        QCOMPARE(c->currentText(), caption);
+        QCOMPARE(c->count(), 3);
+        QCOMPARE(c->itemText(1), QStringLiteral("STARTTLS"));
+        QCOMPARE(c->itemText(2), QString::fromUtf8("TLS (接続の最初から)"));
+    } else if (auto* k = qobject_cast<QCheckBox*>(w)) {
+        QCOMPARE(k->text(), caption);
+        QVERIFY(!k->isChecked());
     }
 }
 
@@ -341,19 +379,29 @@ void ServerRegDlgTest::repeatedSearchMerges() {
 
 void ServerRegDlgTest::searchWithoutGroupsAddsNoServer_data() {
     QTest::addColumn<std::string>("reply");
-    QTest::newRow("empty list") << ListReply({});
-    QTest::newRow("refused list") << std::string("480 authentication required\r\n");
-    QTest::newRow("only short lines") << std::string("215 list\r\na.b 1 1\r\nc.d\r\n.\r\n");
+    QTest::addColumn<QString>("message"); // empty: none
+    QTest::newRow("empty list") << ListReply({}) << QString();
+    // A server that wants a login before LIST says so.
+    QTest::newRow("list needs a login")
+        << std::string("480 authentication required\r\n")
+        << QString::fromUtf8("このサーバーはユーザー名とパスワードを求めています。"
+                             "サーバー登録でユーザー名とパスワードを設定してください\n"
+                             "'480 authentication required'");
+    QTest::newRow("refused list") << std::string("502 no permission\r\n") << QString();
+    QTest::newRow("only short lines")
+        << std::string("215 list\r\na.b 1 1\r\nc.d\r\n.\r\n") << QString();
 }
 
 void ServerRegDlgTest::searchWithoutGroupsAddsNoServer() {
     QFETCH(std::string, reply);
+    QFETCH(QString, message);
     ScriptedNntpServer server(NntpScript().Send(kGreeting).Reply(reply));
     SetDefaultNntpPort(server.Port());
     auto dlg = OpenDialog();
     Search(*dlg, kHost);
     QCOMPARE(Root(*dlg)->childCount(), 0);
-    QVERIFY(m_ui->Requests().empty());
+    QCOMPARE(m_ui->Messages(),
+             message.isEmpty() ? std::vector<QString>{} : std::vector<QString>{message});
     QVERIFY(Buttons(*dlg, true, true, true));
     QVERIFY(server.WaitForClosedConnections(1));
     QCOMPARE(server.Received(0), kTranscript);
