@@ -16,6 +16,7 @@
 #include "threads/HeaderSearch.h"
 #include "threads/HeaderThreads.h"
 #include "threads/MessageIdIndex.h"
+#include "ui/CharsetText.h"
 #include "ui/DialogUnits.h"
 #include "ui/PumpMessages.h"
 #include "ui/SjisText.h"
@@ -72,9 +73,12 @@ constexpr const char* kHelpResource = ":/help/quillo-help.htm";
 // Shift_JIS bytes.
 constexpr int kHeaderItemIdRole = Qt::UserRole + 1;
 constexpr int kIndexBytesRole = Qt::UserRole;
-// Item data of the part list: the entry's kind of file, and its Shift_JIS text.
+// Item data of the part list: the entry's kind of file, its Shift_JIS text, and how its file's
+// text is read (charset, transfer encoding).
 constexpr int kPartDataRole = Qt::UserRole;
 constexpr int kPartBytesRole = Qt::UserRole + 1;
+constexpr int kPartCharsetRole = Qt::UserRole + 2;
+constexpr int kPartTransferRole = Qt::UserRole + 3;
 
 void SetItemBold(QTreeWidgetItem* item, bool bold) {
     QFont font = item->font(0);
@@ -207,7 +211,7 @@ public:
 
     int InsertItem(int parentId, const std::string& label) override {
         auto* item = new QTreeWidgetItem;
-        SetTreeItemText(item, label);
+        SetHeaderItemText(item, label);
         item->setIcon(0, m_plain);
         const int id = m_dlg.NextHeaderItemId();
         item->setData(0, kHeaderItemIdRole, id);
@@ -743,7 +747,7 @@ void CReaderDlg::SetStatusText(const QString& text) {
 
 void CReaderDlg::SetStatusTextSjis(const std::string& sjis) {
     m_configProgress->DropText();
-    m_status->setText(FromSjis(sjis));
+    m_status->setText(FromSjisHeader(sjis));
 }
 
 QString CReaderDlg::StatusText() const {
@@ -826,6 +830,8 @@ void CReaderDlg::FillPartList(int parseResult, const std::vector<CPartEntry>& en
         auto* row = new QListWidgetItem(FromSjis(entry.m_text));
         row->setData(kPartDataRole, entry.m_data);
         row->setData(kPartBytesRole, QByteArray::fromStdString(entry.m_text));
+        row->setData(kPartCharsetRole, QByteArray::fromStdString(entry.m_charset));
+        row->setData(kPartTransferRole, static_cast<int>(entry.m_transfer));
         m_partList->addItem(row);
     }
 
@@ -849,8 +855,10 @@ std::vector<CPartEntry> CReaderDlg::PartListEntries() const {
     std::vector<CPartEntry> entries;
     for (int i = 0; i < m_partList->count(); ++i) {
         const QListWidgetItem* row = m_partList->item(i);
-        entries.push_back({row->data(kPartBytesRole).toByteArray().toStdString(),
-                           row->data(kPartDataRole).toInt()});
+        entries.emplace_back(row->data(kPartBytesRole).toByteArray().toStdString(),
+                             row->data(kPartDataRole).toInt(),
+                             row->data(kPartCharsetRole).toByteArray().toStdString(),
+                             static_cast<CTransfer>(row->data(kPartTransferRole).toInt()));
     }
     return entries;
 }
@@ -863,7 +871,9 @@ void CReaderDlg::ShowSelectedPart() {
     const std::string path = PartFilePath(row->data(kPartBytesRole).toByteArray().toStdString(),
                                           row->data(kPartDataRole).toInt());
     if (!path.empty())
-        m_htmlView->ShowPartFile(path);
+        m_htmlView->ShowPartFile(path,
+                                 {row->data(kPartCharsetRole).toByteArray().toStdString(),
+                                  static_cast<CTransfer>(row->data(kPartTransferRole).toInt())});
 }
 
 void CReaderDlg::SetHeaderItemFetched(int id) {

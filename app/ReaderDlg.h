@@ -144,7 +144,8 @@ public:
     // operations call it first and EnableCommands when done.
     void DisableCommands();
 
-    // Status line: fixed texts of the program, or Shift_JIS data.
+    // Status line: fixed texts of the program, or Shift_JIS data (stored header values among
+    // them, whose encoded words are decoded for the screen).
     void SetStatusText(const QString& text);
     void SetStatusTextSjis(const std::string& sjis);
     QString StatusText() const;
@@ -182,7 +183,8 @@ public:
     // The labels of the selected header item and its ancestors, root first, the item's own label
     // last; the rest empty. A thread deeper than kHeaderPathLabels keeps the nearest ancestors.
     const std::array<std::string, kHeaderPathSize>& HeaderPath() const { return m_headerPath; }
-    // The part list's entries in the order shown, with their Shift_JIS texts and item data.
+    // The part list's entries in the order shown, with their Shift_JIS texts, item data and the
+    // charset and transfer encoding their files are read with.
     std::vector<CPartEntry> PartListEntries() const;
     // Where the home button takes the article view.
     std::string HomePagePath() const;

@@ -54,6 +54,8 @@ void CReaderDlg::RunCompose(bool reply) {
         context.replySubject = replyTo.subject;
         context.references = replyTo.references;
         context.preloadFile = replyTo.preloadFile;
+        context.preloadCharset = replyTo.preloadCharset;
+        context.preloadTransfer = replyTo.preloadTransfer;
     }
 
     CPostDlg dlg(std::move(context), this);

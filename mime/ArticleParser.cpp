@@ -3,6 +3,7 @@
 #include "base/AsciiCase.h"
 
 #include "base/TempFile.h"
+#include "mime/Charset.h"
 #include "mime/Codec.h"
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 namespace {
 
 constexpr std::string_view kContentTypeField = "Content-Type:";
+constexpr std::string_view kTransferEncodingField = "Content-Transfer-Encoding:";
 // The value starts at the 15th character: the blank after the colon is skipped whatever it is.
 constexpr std::size_t kContentTypeValueStart = 14;
 constexpr std::string_view kBoundaryParameter = "boundary=";
@@ -66,6 +68,7 @@ private:
 
 // Follows the Content-Type value through the lines of a header: a line beginning with a tab
 // continues the line above it, and only continuations of a Content-Type line add to the value.
+// The Content-Transfer-Encoding value is kept beside it, for reading the part's text later.
 class ContentTypeScanner {
 public:
     void Take(std::string_view line) {
@@ -80,11 +83,23 @@ public:
             if (line.size() > kContentTypeValueStart)
                 AppendCut(m_value, line.substr(kContentTypeValueStart), kContentTypeMax);
         }
+        if (StartsWithNoCase(line, kTransferEncodingField)) {
+            m_transfer.clear();
+            AppendCut(m_transfer, line.substr(kTransferEncodingField.size()), kContentTypeMax);
+        }
     }
     const std::string& Value() const { return m_value; }
+    const std::string& TransferEncoding() const { return m_transfer; }
+
+    // How the text of the part this header heads is to be read.
+    void Describe(CPartEntry& entry) const {
+        entry.m_charset = PartTextCharset(m_value, m_transfer);
+        entry.m_transfer = PartTransfer(m_transfer);
+    }
 
 private:
     std::string m_value;
+    std::string m_transfer;
     bool m_inContentType = false;
 };
 
@@ -131,10 +146,21 @@ std::string PartFilePathIn(const std::string& dir, std::string_view entryText, i
 class PartWriter {
 public:
     PartWriter(const std::string& dir, std::vector<CPartEntry>& entries, std::string text,
-               int itemData)
+               int itemData, const ContentTypeScanner* header = nullptr)
         : m_file(PartFilePathIn(dir, text, itemData)) {
-        if (m_file.IsOpen())
-            entries.push_back(CPartEntry{std::move(text), itemData});
+        if (!m_file.IsOpen())
+            return;
+        CPartEntry entry(std::move(text), itemData);
+        if (header)
+            header->Describe(entry);
+        // HTML lines have their soft line breaks joined and go through JisToSjis on their way
+        // into the file.
+        if (itemData == kPartHtmlFile && entry.m_transfer != CTransfer::Base64) {
+            entry.m_transfer = CTransfer::None;
+            if (entry.m_charset == kCharsetJis)
+                entry.m_charset.clear();
+        }
+        entries.push_back(std::move(entry));
     }
     void WriteLine(std::string_view line) { m_file.WriteLine(line); }
 
@@ -159,12 +185,12 @@ public:
         return false;
     }
 
-    // The Content-Type value of the part's header; nothing when the file ends inside it.
-    std::optional<std::string> ReadPartHeader() {
+    // The part's header as scanned; nothing when the file ends inside it.
+    std::optional<ContentTypeScanner> ReadPartHeader() {
         ContentTypeScanner scanner;
         while (std::optional<std::string> line = m_article.ReadLine()) {
             if (line->empty())
-                return scanner.Value();
+                return scanner;
             scanner.Take(*line);
         }
         return std::nullopt;
@@ -243,7 +269,7 @@ int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entrie
     const std::string& contentType = mainHeader.Value();
 
     if (StartsWithNoCase(contentType, "text")) {
-        PartWriter body(dir, entries, kBodyEntry, kPartTextFile);
+        PartWriter body(dir, entries, kBodyEntry, kPartTextFile, &mainHeader);
         while (std::optional<std::string> line = article.ReadLine())
             body.WriteLine(*line);
         return 1;
@@ -259,11 +285,12 @@ int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entrie
         if (!atDelimiter && !reader.SkipToDelimiter())
             break;
         atDelimiter = false;
-        const std::optional<std::string> partType = reader.ReadPartHeader();
-        if (!partType)
+        const std::optional<ContentTypeScanner> partHeader = reader.ReadPartHeader();
+        if (!partHeader)
             break;
-        const bool plain = StartsWithNoCase(*partType, "text/plain");
-        const bool html = !plain && StartsWithNoCase(*partType, "text/html");
+        const std::string& partType = partHeader->Value();
+        const bool plain = StartsWithNoCase(partType, "text/plain");
+        const bool html = !plain && StartsWithNoCase(partType, "text/html");
         if ((plain || html) && partFiles == kMaxPartFiles) {
             if (partsLeftOut)
                 *partsLeftOut = true;
@@ -272,12 +299,19 @@ int ParseArticle(const std::string& articlePath, std::vector<CPartEntry>& entrie
         const std::string number = std::to_string(part);
         PartEnd end = PartEnd::Closing;
         if (plain) {
-            PartWriter out(dir, entries, number + " PlainText" + number, kPartTextFile);
+            PartWriter out(dir, entries, number + " PlainText" + number, kPartTextFile,
+                           &*partHeader);
             end = CopyPlainPart(reader, out);
             ++partFiles;
         } else if (html) {
-            PartWriter out(dir, entries, number + " HtmlText" + number, kPartHtmlFile);
-            end = CopyHtmlPart(reader, out);
+            PartWriter out(dir, entries, number + " HtmlText" + number, kPartHtmlFile,
+                           &*partHeader);
+            // Soft line breaks belong to quoted-printable: the "=" padding that ends a base64
+            // part would otherwise take its last line away.
+            if (PartTransfer(partHeader->TransferEncoding()) == CTransfer::Base64)
+                end = CopyPlainPart(reader, out);
+            else
+                end = CopyHtmlPart(reader, out);
             ++partFiles;
         }
         // Parts of any other type are passed over while looking for the next delimiter.

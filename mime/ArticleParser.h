@@ -1,8 +1,11 @@
 #pragma once
 
+#include "mime/Charset.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Cuts a cached article (Shift_JIS lines ended with CR LF) into files the article view can show:
@@ -26,10 +29,19 @@ inline constexpr char kHeaderPartFile[] = "header.txt";
 inline constexpr char kBodyPartFile[] = "body.txt";
 
 // One entry of the part list: its text ("0: Header", "1: Body", "3 PlainText3", "2 HtmlText2")
-// and its item data.
+// and its item data. The file keeps the bytes the cache holds; how to read them travels with
+// the entry: the charset of the text (PartTextCharset, empty for Shift_JIS) and what its
+// transfer encoding left in the file.
 struct CPartEntry {
+    CPartEntry(std::string text = {}, int data = kPartTextFile, std::string charset = {},
+               CTransfer transfer = CTransfer::None)
+        : m_text(std::move(text)), m_data(data), m_charset(std::move(charset)),
+          m_transfer(transfer) {}
+
     std::string m_text;
     int m_data = kPartTextFile;
+    std::string m_charset;
+    CTransfer m_transfer = CTransfer::None;
 
     bool operator==(const CPartEntry&) const = default;
 };

@@ -2,6 +2,7 @@
 
 #include "base/Progress.h"
 #include "base/TempFile.h"
+#include "mime/SjisConvert.h"
 #include "post/BodyText.h"
 #include "post/HtmlPreviewDlg.h"
 #include "post/PostArticle.h"
@@ -9,6 +10,7 @@
 #include "post/SaveFile.h"
 #include "settings/UserSettings.h"
 #include "ui/DialogUnits.h"
+#include "ui/HeaderField.h"
 #include "ui/MultiLineText.h"
 #include "ui/PumpMessages.h"
 #include "ui/SjisText.h"
@@ -184,15 +186,21 @@ void CPostDlg::showEvent(QShowEvent* event) {
 void CPostDlg::OnInitDialog() {
     m_server->setText(FromSjis(m_context.server));
     m_newsgroup->setText(FromSjis(m_context.newsgroup));
-    m_replySubject->setText(FromSjis(m_context.replySubject));
+    // A subject in another charset shows decoded, and goes out as it came unless edited.
+    SetHeaderFieldText(m_replySubject, m_context.replySubject);
     m_references->setText(FromSjis(m_context.references));
     if (!m_context.replySubject.empty())
-        m_subject->setText(FromSjis(ReplySubject(m_context.replySubject)));
+        SetHeaderFieldText(m_subject, ReplySubject(m_context.replySubject));
     m_subject->setFocus();
     if (IsHtmlPreload(m_context.preloadFile))
         m_html->setChecked(true);
-    if (!m_context.preloadFile.empty())
+    if (m_context.preloadFile.empty())
+        return;
+    if (m_context.preloadCharset.empty() && m_context.preloadTransfer == CTransfer::None)
         LoadBodyFromFile(m_context.preloadFile, !m_html->isChecked());
+    else
+        LoadBodyFromPart(m_context.preloadFile, m_context.preloadCharset, m_context.preloadTransfer,
+                         !m_html->isChecked());
 }
 
 std::string CPostDlg::BodyText() const {
@@ -211,8 +219,15 @@ bool CPostDlg::LoadBodyFromFile(const std::string& path, bool quote) {
     return true;
 }
 
+void CPostDlg::LoadBodyFromPart(const std::string& path, const std::string& charset,
+                                CTransfer transfer, bool quote) {
+    const CSjisText text = PartFileToSjis(path, charset, transfer);
+    SetBodyText(LoadBodyText(text.m_text, quote));
+    m_status->setText(QString::fromStdString(ReplacementNote(text.m_replaced)));
+}
+
 std::string CPostDlg::FieldText(const QLineEdit* field) const {
-    return ToSjis(field->text());
+    return HeaderFieldText(field);
 }
 
 void CPostDlg::OnHtmlClicked(bool checked) {
@@ -269,7 +284,7 @@ void CPostDlg::OnLoad() {
                                           m_subject};
     for (std::size_t i = 0; i < kSaveFileFields; ++i)
         if (saved.fields[i])
-            fields[i]->setText(FromSjis(*saved.fields[i]));
+            SetHeaderFieldText(fields[i], *saved.fields[i]);
     SetBodyText(saved.body);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mime/Charset.h"
+
 #include <QDialog>
 #include <functional>
 #include <string>
@@ -19,6 +21,10 @@ struct CPostContext {
     std::string references;   // the References value; empty for a new article
     std::string settingsPath; // quillo.ini, for NAME, EMAIL and SIG
     std::string preloadFile;  // the part file to quote; empty for none
+    // How the preload file's text is read: its charset (empty: Shift_JIS) and what its transfer
+    // encoding left in it. Text of another charset is quoted converted to Shift_JIS.
+    std::string preloadCharset;
+    CTransfer preloadTransfer = CTransfer::None;
 };
 
 // The compose window: writes a new article or a reply as plain text or as HTML, previews it,
@@ -63,6 +69,10 @@ public:
     // Replaces the body with the lines of the file (LoadBodyText); false, with the body
     // unchanged, when the file cannot be read.
     bool LoadBodyFromFile(const std::string& path, bool quote);
+    // The same for a part file read as charset and transfer say, converted to Shift_JIS; the
+    // status line tells how many characters Shift_JIS could not hold.
+    void LoadBodyFromPart(const std::string& path, const std::string& charset, CTransfer transfer,
+                          bool quote);
 
     // The handlers.
     void OnOK();

@@ -50,8 +50,11 @@ CReplyContext MakeReplyContext(const std::string& baseDir, const std::string& se
                                const std::string& group, std::string_view label,
                                const CPartEntry* part) {
     CReplyContext context;
-    if (part)
+    if (part) {
         context.preloadFile = PartFilePath(part->m_text, part->m_data);
+        context.preloadCharset = part->m_charset;
+        context.preloadTransfer = part->m_transfer;
+    }
     label = CutLabel(label);
     const std::size_t blank = label.find(' ');
     if (blank == std::string_view::npos)

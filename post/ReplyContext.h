@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mime/Charset.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -30,6 +32,9 @@ struct CReplyContext {
     std::string subject;     // the replied article's subject (before the prefix rule)
     std::string references;  // the References text
     std::string preloadFile; // the part file to quote; empty for none
+    // How the part file's text is read (the entry's m_charset and m_transfer).
+    std::string preloadCharset;
+    CTransfer preloadTransfer = CTransfer::None;
 };
 
 // The context of a reply to the header labelled label ("number subject") in the group, quoting

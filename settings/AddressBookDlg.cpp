@@ -1,6 +1,7 @@
 #include "settings/AddressBookDlg.h"
 
 #include "ui/DialogUnits.h"
+#include "ui/HeaderField.h"
 #include "ui/SjisText.h"
 #include "ui/TreeItems.h"
 
@@ -133,7 +134,8 @@ void CAddressBookDlg::FillAddressTree() {
         children.reserve(static_cast<qsizetype>(server.m_addresses.size()));
         for (const CAddressItem& address : server.m_addresses) {
             auto* item = new QTreeWidgetItem;
-            SetTreeItemText(item, address.m_address);
+            // A poster without an address is listed by name, maybe an encoded word.
+            SetHeaderItemText(item, address.m_address);
             item->setData(0, kRecordRole, address.m_ref.m_record);
             item->setData(0, kMailRole, QByteArray::fromStdString(address.m_ref.m_mail));
             if (address.m_bold)
@@ -178,7 +180,9 @@ void CAddressBookDlg::OnSave() {
 }
 
 void CAddressBookDlg::ShowDetails(const CAddressDetails& details) {
-    m_nickname->setText(FromSjis(details.m_name));
+    // The name as the poster's From gave it: encoded words of other charsets shown decoded, and
+    // kept as stored unless edited.
+    SetHeaderFieldText(m_nickname, details.m_name);
     m_fullName->setText(FromSjis(details.m_fullName));
     m_postalCode->setText(FromSjis(details.m_postalCode));
     m_address->setText(FromSjis(details.m_address));
@@ -194,7 +198,7 @@ void CAddressBookDlg::ShowDetails(const CAddressDetails& details) {
 
 CAddressDetails CAddressBookDlg::ControlDetails() const {
     CAddressDetails details;
-    details.m_name = ToSjis(m_nickname->text());
+    details.m_name = HeaderFieldText(m_nickname);
     details.m_fullName = ToSjis(m_fullName->text());
     details.m_postalCode = ToSjis(m_postalCode->text());
     details.m_address = ToSjis(m_address->text());

@@ -19,6 +19,11 @@ inline constexpr std::size_t kSearchGatherMax = 2047;
 // the end of the file). Lines are read as ReadFileLine reads them and joined with nothing
 // between, so a text may run from the end of one line into the next; the result is cut at
 // kSearchGatherMax bytes. Empty when the file cannot be read or neither part is wanted.
+// Text in other charsets is gathered as Shift_JIS, as the screen shows it: encoded words of
+// other charsets in header lines decoded (HeaderTextToSjis), a first paragraph whose main
+// header declares another charset or a transfer encoding read the way the view reads the body
+// (BodyTextToSjis: base64 decoded, soft line breaks joined, converted). The program's own text
+// is gathered as it stands.
 std::string GatherSearchText(const std::string& cachePath, bool header, bool body);
 
 struct CSearchParams {

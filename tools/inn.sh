@@ -16,7 +16,8 @@
 #                                   to G and its Message-IDs get ".T" (default T: G) after the
 #                                   local part, so tests can load the same files into a fresh
 #                                   group each run.
-#   tools/inn.sh demo               start, then load tests/data/articles into the demo groups
+#   tools/inn.sh demo               start, then load tests/data/articles and tests/data/charsets
+#                                   into the demo groups
 #   tools/inn.sh reset              remove every article, group and history entry (keeping
 #                                   Debian's initial groups); restarts a running server
 #
@@ -56,7 +57,7 @@ PORT=119
 FEEDER=127.0.0.2 # the only peer: feeds come from here, readers from 127.0.0.1
 TMPFS_ROOT=/dev/shm/quillo-inn
 WAIT=${QUILLO_INN_WAIT:-60}
-DEMO_DIR="$here/../tests/data/articles"
+DEMO_DIRS=("$here/../tests/data/articles" "$here/../tests/data/charsets")
 TLS_PORT=563
 TLS_DIR=$ETC/quillo-tls
 PASSWD_FILE=$ETC/quillo-readers.passwd
@@ -561,7 +562,7 @@ cmd_load() {
 
 cmd_demo() {
     cmd_start
-    cmd_load "$DEMO_DIR"
+    cmd_load "${DEMO_DIRS[@]}"
 }
 
 cmd_reset() {
@@ -579,7 +580,7 @@ cmd_reset() {
     if [ "$was_running" = 1 ]; then start_innd; fi
 }
 
-usage() { sed -n '2,27p' "$self" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,35p' "$self" | sed 's/^# \{0,1\}//'; }
 
 cmd=${1:-help}
 [ $# -gt 0 ] && shift

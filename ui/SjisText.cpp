@@ -1,5 +1,7 @@
 #include "ui/SjisText.h"
 
+#include "mime/Charset.h"
+
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <algorithm>
@@ -31,27 +33,6 @@ bool EndsInLeadByte(std::string_view sjis) {
     return false;
 }
 
-char16_t ToCodePage932Form(char16_t c) {
-    switch (c) {
-    case 0x301C:
-        return 0xFF5E; // wave dash → fullwidth tilde
-    case 0x2212:
-        return 0xFF0D; // minus sign → fullwidth hyphen-minus
-    case 0x2016:
-        return 0x2225; // double vertical line → parallel to
-    case 0x00A2:
-        return 0xFFE0; // cent sign → fullwidth cent
-    case 0x00A3:
-        return 0xFFE1; // pound sign → fullwidth pound
-    case 0x00AC:
-        return 0xFFE2; // not sign → fullwidth not
-    case 0x2014:
-        return 0x2015; // em dash → horizontal bar
-    default:
-        return c;
-    }
-}
-
 } // namespace
 
 QString FromSjis(std::string_view sjis) {
@@ -74,7 +55,7 @@ QString FromSjis(std::string_view sjis) {
 std::string ToSjis(const QString& text) {
     QString mapped = text;
     for (QChar& ch : mapped)
-        ch = QChar(ToCodePage932Form(ch.unicode()));
+        ch = QChar(static_cast<char16_t>(ToCodePage932Form(ch.unicode())));
 
     QStringEncoder encoder(kCodePage932);
     const QByteArray encoded = encoder.encode(mapped);

@@ -1,5 +1,6 @@
 #include "ui/TreeItems.h"
 
+#include "ui/CharsetText.h"
 #include "ui/SjisText.h"
 
 #include <QByteArray>
@@ -16,6 +17,12 @@ void SetTreeItemText(QTreeWidgetItem* item, const std::string& sjisText) {
     item->setText(0, FromSjis(sjisText));
     item->setData(0, kSjisTextRole,
                   QByteArray(sjisText.data(), static_cast<qsizetype>(sjisText.size())));
+}
+
+void SetHeaderItemText(QTreeWidgetItem* item, const std::string& sjisLabel) {
+    item->setText(0, FromSjisHeader(sjisLabel));
+    item->setData(0, kSjisTextRole,
+                  QByteArray(sjisLabel.data(), static_cast<qsizetype>(sjisLabel.size())));
 }
 
 std::string TreeItemText(const QTreeWidgetItem* item) {

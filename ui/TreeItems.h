@@ -11,6 +11,10 @@ class QTreeWidgetItem;
 // Sets the item's shown text (column 0) and the Shift_JIS bytes it stands for.
 void SetTreeItemText(QTreeWidgetItem* item, const std::string& sjisText);
 
+// Sets the shown text of an item labelled with a stored header value: encoded words left in it
+// are decoded for the screen (FromSjisHeader), while the item keeps the stored bytes.
+void SetHeaderItemText(QTreeWidgetItem* item, const std::string& sjisLabel);
+
 // The Shift_JIS bytes of the item's text: those given to SetTreeItemText, or the shown text
 // converted for an item made some other way.
 std::string TreeItemText(const QTreeWidgetItem* item);

@@ -24,8 +24,8 @@ void CHtmlViewCtl::NavigateFile(const std::string& path) {
     load(QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path))));
 }
 
-void CHtmlViewCtl::ShowPartFile(const std::string& path) {
-    load(PartUrl(path));
+void CHtmlViewCtl::ShowPartFile(const std::string& path, const CPartFormat& format) {
+    load(PartUrl(path, format));
 }
 
 void CHtmlViewCtl::GoBack() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewer/PartScheme.h"
+
 #include <QWebEngineView>
 #include <string>
 
@@ -16,9 +18,9 @@ public:
     // Shows a local file whose path is in the file system's own bytes.
     void NavigateFile(const std::string& path);
     // Shows a part file of the private temporary directory (file system bytes) through the part
-    // scheme: as plain text for ".txt", as a web page for ".htm", read as Shift_JIS. The scheme
-    // refuses any other file.
-    void ShowPartFile(const std::string& path);
+    // scheme: as plain text for ".txt", as a web page for ".htm", read as Shift_JIS unless
+    // format names another charset or a transfer encoding. The scheme refuses any other file.
+    void ShowPartFile(const std::string& path, const CPartFormat& format = {});
     // Walk the view's history; nothing happens at either end of it.
     void GoBack();
     void GoForward();

@@ -1,11 +1,15 @@
 #include "viewer/PartScheme.h"
 
 #include "base/TempFile.h"
+#include "mime/ArticleParser.h"
+#include "mime/Charset.h"
+#include "mime/HeaderWords.h"
+#include "ui/CharsetText.h"
 #include "viewer/TextAsHtml.h"
 
 #include <QBuffer>
-
 #include <QFile>
+#include <QUrlQuery>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
@@ -31,6 +35,40 @@ bool EndsWith(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
+// Query items of a part URL that say how its file is read.
+constexpr char kCharsetItem[] = "charset";
+constexpr char kTransferItem[] = "transfer";
+constexpr char kBase64Transfer[] = "base64";
+constexpr char kQuotedTransfer[] = "quoted-printable";
+
+QByteArray ContentType(bool html, const std::string& charset) {
+    return QByteArray(html ? "text/html; charset=" : "text/plain; charset=") +
+           QByteArray::fromStdString(charset.empty() ? std::string(kCharsetSjis) : charset);
+}
+
+// Each line of a Shift_JIS header with its encoded words decoded; line ends stay as they are.
+QString DecodeHeaderLines(std::string_view header) {
+    QString text;
+    std::size_t start = 0;
+    while (start < header.size()) {
+        std::size_t end = header.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = header.size();
+        text += FromSjisHeader(header.substr(start, end - start));
+        std::size_t next = end;
+        while (next < header.size() && (header[next] == '\r' || header[next] == '\n'))
+            ++next;
+        text += QString::fromLatin1(header.data() + end, static_cast<qsizetype>(next - end));
+        start = next;
+    }
+    return text;
+}
+
+void Reply(QWebEngineUrlRequestJob* job, const QByteArray& contentType, QIODevice* device) {
+    QObject::connect(job, &QObject::destroyed, device, &QObject::deleteLater);
+    job->reply(contentType, device);
+}
+
 } // namespace
 
 void RegisterPartScheme() {
@@ -46,10 +84,19 @@ void RegisterPartScheme() {
     QWebEngineUrlScheme::registerScheme(scheme);
 }
 
-QUrl PartUrl(const std::string& path) {
+QUrl PartUrl(const std::string& path, const CPartFormat& format) {
     QUrl url;
     url.setScheme(QString::fromLatin1(kPartScheme));
     url.setPath(QFile::decodeName(QByteArray::fromStdString(path)), QUrl::DecodedMode);
+    QUrlQuery query;
+    if (!format.m_charset.empty())
+        query.addQueryItem(QLatin1String(kCharsetItem), QString::fromStdString(format.m_charset));
+    if (format.m_transfer != CTransfer::None)
+        query.addQueryItem(QLatin1String(kTransferItem),
+                           QLatin1String(format.m_transfer == CTransfer::Base64 ? kBase64Transfer
+                                                                                : kQuotedTransfer));
+    if (!query.isEmpty())
+        url.setQuery(query);
     return url;
 }
 
@@ -58,8 +105,15 @@ bool IsPartUrl(const QUrl& url) {
 }
 
 bool ResolvePartUrl(const QUrl& url, std::string& path, QByteArray& contentType) {
+    CPartFormat format;
+    return ResolvePartUrl(url, path, contentType, format);
+}
+
+bool ResolvePartUrl(const QUrl& url, std::string& path, QByteArray& contentType,
+                    CPartFormat& format) {
     path.clear();
     contentType.clear();
+    format = CPartFormat();
     if (!IsPartUrl(url))
         return false;
     const std::string dir = CanonicalPath(PrivateTempDirectory());
@@ -78,39 +132,74 @@ bool ResolvePartUrl(const QUrl& url, std::string& path, QByteArray& contentType)
     else
         return false;
     path = file;
+    // The URL is ours, but a name that reaches the converters must be one the program knows.
+    const QUrlQuery query(url);
+    const std::string charset = query.queryItemValue(QLatin1String(kCharsetItem)).toStdString();
+    if (!charset.empty() && CanonicalCharset(charset) == charset)
+        format.m_charset = charset;
+    const QString transfer = query.queryItemValue(QLatin1String(kTransferItem));
+    if (transfer == QLatin1String(kBase64Transfer))
+        format.m_transfer = CTransfer::Base64;
+    else if (transfer == QLatin1String(kQuotedTransfer))
+        format.m_transfer = CTransfer::QuotedPrintable;
     return true;
+}
+
+QByteArray PreparePartReply(const QByteArray& file, const CPartFormat& format, bool header,
+                            QByteArray& contentType) {
+    const std::string_view bytes(file.constData(), static_cast<std::size_t>(file.size()));
+    if (header) {
+        if (!HasEncodedWord(bytes))
+            return file;
+        contentType = ContentType(false, kCharsetUtf8);
+        return DecodeHeaderLines(bytes).toUtf8();
+    }
+    if (format.m_charset.empty() && format.m_transfer == CTransfer::None)
+        return file;
+    contentType =
+        ContentType(contentType.startsWith("text/html"), PartServedCharset(format.m_charset));
+    return QByteArray::fromStdString(PreparePartText(bytes, format.m_charset, format.m_transfer));
 }
 
 void CPartSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
     std::string path;
     QByteArray contentType;
-    if (job->requestMethod() != "GET" || !ResolvePartUrl(job->requestUrl(), path, contentType)) {
+    CPartFormat format;
+    if (job->requestMethod() != "GET" ||
+        !ResolvePartUrl(job->requestUrl(), path, contentType, format)) {
         job->fail(QWebEngineUrlRequestJob::RequestDenied);
         return;
     }
-    // The engine reads the file on its own thread as the page needs it, so a part of any size
-    // loads without holding up the window.
     auto* file = new QFile(QFile::decodeName(QByteArray::fromStdString(path)));
     if (!file->open(QIODevice::ReadOnly)) {
         delete file;
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;
     }
-    if (contentType == kPartTextType && file->size() > qint64(kTextAsHtmlThreshold)) {
-        // A large text shows at once as a page of blocks (see TextAsHtml).
-        const QByteArray text = file->readAll();
-        delete file;
-        const std::string page =
-            TextAsHtml(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
-        auto* buffer = new QBuffer;
-        buffer->setData(page.data(), static_cast<qsizetype>(page.size()));
-        buffer->open(QIODevice::ReadOnly);
-        connect(job, &QObject::destroyed, buffer, &QObject::deleteLater);
-        job->reply(kPartHtmlType, buffer);
+    const bool header = EndsWith(path, std::string("/") + kHeaderPartFile);
+    const bool largeText = !header && contentType == kPartTextType &&
+                           file->size() > qint64(kTextAsHtmlThreshold);
+    if (!header && !largeText && format == CPartFormat()) {
+        // The engine reads the file on its own thread as the page needs it, so a part of any
+        // size loads without holding up the window.
+        Reply(job, contentType, file);
         return;
     }
-    connect(job, &QObject::destroyed, file, &QObject::deleteLater);
-    job->reply(contentType, file);
+    // A part to decode first; the header is small, and a part in another charset is text.
+    QByteArray data = PreparePartReply(file->readAll(), format, header, contentType);
+    delete file;
+    if (largeText) {
+        // A large text shows at once as a page of blocks (see TextAsHtml), in the charset it is
+        // served in.
+        const std::string charset = PartServedCharset(format.m_charset);
+        data = QByteArray::fromStdString(TextAsHtml(
+            std::string_view(data.constData(), static_cast<std::size_t>(data.size())), charset));
+        contentType = ContentType(true, charset);
+    }
+    auto* buffer = new QBuffer;
+    buffer->setData(data);
+    buffer->open(QIODevice::ReadOnly);
+    Reply(job, contentType, buffer);
 }
 
 void InstallPartScheme(QWebEngineProfile* profile) {

@@ -4,9 +4,11 @@
 
 namespace {
 
-constexpr std::string_view kHead = "<!DOCTYPE html><html><head><meta charset=\"Shift_JIS\"><style>"
-                                   "pre{margin:0;white-space:pre-wrap;word-wrap:break-word}"
-                                   "</style></head><body>";
+constexpr std::string_view kHeadOpen = "<!DOCTYPE html><html><head><meta charset=\"";
+constexpr std::string_view kHeadClose = "\"><style>"
+                                        "pre{margin:0;white-space:pre-wrap;word-wrap:break-word}"
+                                        "</style></head><body>";
+constexpr std::string_view kSjis = "Shift_JIS";
 constexpr std::string_view kTail = "</body></html>";
 constexpr std::string_view kOpen = "<pre>\n";
 constexpr std::string_view kClose = "</pre>";
@@ -27,10 +29,15 @@ void AppendEscaped(std::string& out, std::string_view text) {
 
 } // namespace
 
-std::string TextAsHtml(std::string_view text) {
+std::string TextAsHtml(std::string_view text, std::string_view charset) {
+    if (charset.empty())
+        charset = kSjis;
     std::string out;
-    out.reserve(text.size() + text.size() / 16 + kHead.size() + kTail.size());
-    out.append(kHead);
+    out.reserve(text.size() + text.size() / 16 + kHeadOpen.size() + charset.size() +
+                kHeadClose.size() + kTail.size());
+    out.append(kHeadOpen);
+    out.append(charset);
+    out.append(kHeadClose);
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t end = text.size();

@@ -130,6 +130,7 @@ private slots:
     void groupDirectoriesStayInsideTheBase_data();
     void groupDirectoriesStayInsideTheBase();
     void headerTreeOfAGroup();
+    void headerTreeShowsEncodedWordsDecoded();
     void headerTreeProgressAndCommands();
     void emptyGroupGivesAnEmptyTree();
     void refillReplacesTreeAndIndex();
@@ -581,6 +582,37 @@ void ReaderDlgCommandsTest::headerTreeOfAGroup() {
     QVERIFY(!IsEnabled(1011));
 }
 
+void ReaderDlgCommandsTest::headerTreeShowsEncodedWordsDecoded() {
+    Open({"s,fj.test"});
+    const std::string groupDir = GroupDirectory(Base(), "s", "fj.test");
+    QVERIFY(CreateGroupDirectory(Base(), "s", "fj.test"));
+    // 80 × あ in one UTF-8 word; the label's 255 bytes of subject end inside it.
+    const std::string longWord =
+        "=?UTF-8?B?"
+        "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44"
+        "GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC"
+        "44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44"
+        "GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC44GC?=";
+    const std::vector<HeaderRow> rows = {
+        {"1", "<a@x>", "=?UTF-8?B?5pel5pys6Kqe44Gu6KiY5LqL?=", "", ""},
+        {"2", "<b@x>", "Re: =?UTF-8?B?5pel5pys?= =?UTF-8?B?6Kqe?=", "<a@x>", ""},
+        {"3", "<c@x>", "=?EUC-JP?B?u7PFxA==?= " + kSjisNihongo, "", ""},
+        {"4", "<d@x>", "=?ISO-8859-15?Q?Caf=E9?= =?x-unknown?Q?a?=", "", ""},
+        {"5", "<e@x>", longWord, "", ""},
+    };
+    QVERIFY(WriteHeaderTable(groupDir, rows));
+
+    Select(Item({"s", "fj", "test"}));
+
+    QStringList expected = Lines({"1 日本語の記事 [b] [+]", "  2 Re: 日本語 [b]",
+                                  "3 山田 日本語 [b]", "4 Café =?x-unknown?Q?a?= [b]"});
+    expected << QStringLiteral("5 ") + QString(61, QChar(0x3042)) + QStringLiteral(" [b]");
+    QCOMPARE(DumpTree(HeaderTree()), expected);
+    // The items keep the stored bytes: a reply's subject is the stored one.
+    QCOMPARE(TreeItemText(HeaderTree()->topLevelItem(0)->child(0)), "2 " + rows[1].sub);
+    QCOMPARE(TreeItemText(HeaderTree()->topLevelItem(3)), "5 " + longWord.substr(0, 255));
+}
+
 void ReaderDlgCommandsTest::headerTreeProgressAndCommands() {
     Open({"s,g"});
     QVERIFY(CreateGroupDirectory(Base(), "s", "g"));
@@ -670,6 +702,9 @@ void ReaderDlgCommandsTest::statusLineAndProgress() {
     m_dlg->SetStatusTextSjis(kSjisNihongo + " <b>" + kSjisSoft + "</b>");
     QCOMPARE(status->text(), QString::fromUtf8("日本語 <b>ソフト</b>"));
     QCOMPARE(status->textFormat(), Qt::PlainText);
+    // A stored header value shows its encoded words decoded.
+    m_dlg->SetStatusTextSjis("1 =?UTF-8?B?5pel5pys?= =?UTF-8?B?6Kqe?= " + kSjisSoft);
+    QCOMPARE(status->text(), QString::fromUtf8("1 日本語 ソフト"));
     m_dlg->SetStatusText(QString());
     QCOMPARE(status->text(), QString());
 

@@ -594,8 +594,16 @@ void ReaderDlgInnTest::readEachArticle_data() {
     add(2, "ISO-2022-JP",
         {u("山田です。"), u("全角の記号（「」・ー～）と、英数字 ABC 123 を混ぜてみました。"),
          u("山田太郎")});
-    add(3, "quoted-printable",
-        {u("    timeout=30"), u("A literal \"=20\" is written as =3D20 on the wire.")});
+    // The body's soft line breaks, left in its file by the fetch, are joined as it is shown.
+    QTest::addRow("03 quoted-printable")
+        << 3
+        << Entries{{"0: Header", kPartTextFile},
+                   {"1: Body", kPartTextFile, "", CTransfer::QuotedPrintable}}
+        << QStringLiteral("1: Body")
+        << QStringList{u("In a settings file, write each option as key=value with no blanks "
+                         "around the equals sign, for example:"),
+                       u("    timeout=30"),
+                       u("A literal \"=20\" is written as =3D20 on the wire.")};
     QTest::addRow("04 multipart/alternative shows the HTML part")
         << 4
         << Entries{{"0: Header", kPartTextFile},
@@ -683,7 +691,8 @@ void ReaderDlgInnTest::readEachArticle() {
     QCOMPARE(chosen.size(), 1);
     QCOMPARE(chosen.front()->text(), selected);
     const CPartEntry& entry = entries[static_cast<std::size_t>(PartList()->row(chosen.front()))];
-    QCOMPARE(View()->url(), PartUrl(PartFilePath(entry.m_text, entry.m_data)));
+    QCOMPARE(View()->url(), PartUrl(PartFilePath(entry.m_text, entry.m_data),
+                                    {entry.m_charset, entry.m_transfer}));
     const QStringList lines = ViewText().split(QLatin1Char('\n'));
     for (const QString& text : shown)
         QVERIFY2(lines.contains(text),

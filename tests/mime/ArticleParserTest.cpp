@@ -205,6 +205,54 @@ INSTANTIATE_TEST_SUITE_P(
                    {"PlainText5.txt", "runs to the end of the file\r\n"}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Articles in other charsets: the part files keep the cache's bytes exactly, and each entry says
+// how its text is to be read (an HTML part's soft line breaks are joined already). "。" (e3 80 82)
+// ends in a byte the line reader takes for a lead byte, which carries the CR of its line end into
+// the line.
+INSTANTIATE_TEST_SUITE_P(
+    Charsets, ParseArticleTest,
+    testing::Values(
+        ParseCase{"Utf8EightBitBody",
+                  "utf8-8bit.ntx",
+                  1,
+                  {{"0: Header", 0}, {"1: Body", 0, "UTF-8", CTransfer::None}},
+                  {{"header.txt", "From: =?UTF-8?B?5bGx55Sw?= <yamada@example.jp>\r\n"
+                                  "Subject: =?UTF-8?B?5pel5pys6Kqe?=\r\n"
+                                  "MIME-Version: 1.0\r\n"
+                                  "Content-Type: text/plain; charset=UTF-8\r\n"
+                                  "Content-Transfer-Encoding: 8bit\r\n\r\n"},
+                   {"body.txt", "日本語です。\r\n。\r\r\ncafé\r\n"}}},
+        ParseCase{"Utf8AlternativeBase64AndQuotedPrintable",
+                  "utf8-alternative-base64.ntx",
+                  0,
+                  {{"0: Header", 0},
+                   {"1 PlainText1", 0, "UTF-8", CTransfer::Base64},
+                   {"2 HtmlText2", 1, "UTF-8", CTransfer::None}},
+                  {{"header.txt", "Subject: =?UTF-8?B?5pel5pys6Kqe?=\r\nMIME-Version: 1.0\r\n"
+                                  "Content-Type: multipart/alternative; boundary=\"u8\"\r\n\r\n"},
+                   {"PlainText1.txt", "5pel5pys6Kqe44Gn44GZ44CCDQo=\r\n\r\n"},
+                   {"HtmlText2.htm", "<p>日本語です。</p>\r\n"}}},
+        ParseCase{"CharsetOfEachPart",
+                  "charset-parts.ntx",
+                  0,
+                  {{"0: Header", 0},
+                   {"1 PlainText1", 0, "ISO-2022-JP", CTransfer::Base64},
+                   {"2 HtmlText2", 1, "EUC-JP", CTransfer::None},
+                   {"3 PlainText3", 0, "", CTransfer::None},
+                   {"4 PlainText4", 0, "", CTransfer::Base64},
+                   {"5 PlainText5", 0, "UTF-8", CTransfer::QuotedPrintable},
+                   {"6 HtmlText6", 1, "UTF-8", CTransfer::Base64}},
+                  {{"header.txt", "Subject: charsets\r\n"
+                                  "Content-Type: multipart/mixed; boundary=cs\r\n\r\n"},
+                   {"PlainText1.txt", "GyRCJCIbKEINCg==\r\n"},
+                   {"HtmlText2.htm", "<p>\xc6\xfc\xcb\xdc</p>\r\n"},
+                   {"PlainText3.txt", "unknown\r\n"},
+                   {"PlainText4.txt", "k/o=\r\n"},
+                   {"PlainText5.txt", "\xe6\x97=\r\n\xa5\r\n"},
+                   // a base64 HTML part is copied as it is: its last line, padded with "=", stays
+                   {"HtmlText6.htm", "PHA+5pel5pys6KqePC9wPg0K\r\neA==\r\n"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(ParseArticle, SecondArticleWithFewerPartsListsOnlyItsOwn) {
     TempRoot temp;
     std::vector<CPartEntry> entries;

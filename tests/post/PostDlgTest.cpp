@@ -80,6 +80,9 @@ private slots:
     void plainReplyQuotesEveryLine();
     void htmlReplyTicksHtmlWithoutWarning();
     void missingPreloadLeavesTheBodyEmpty();
+    void replyToAnotherCharset_data();
+    void replyToAnotherCharset();
+    void replySubjectInAnotherCharsetGoesOutAsItCame();
     void subjectPrefixRule_data();
     void subjectPrefixRule();
     void htmlWarningAnsweredCancelLeavesTheBoxUnticked();
@@ -253,6 +256,70 @@ void PostDlgTest::missingPreloadLeavesTheBodyEmpty() {
     QCOMPARE(Body()->toPlainText(), QString());
     QCOMPARE(Text(1017), QStringLiteral("Re: Gone"));
     QVERIFY(m_ui.Requests().empty());
+}
+
+// A part in another charset is quoted converted to Shift_JIS; what Shift_JIS lacks shows as 〓 and
+// the status line says how many. The reply's subject shows its encoded words decoded.
+void PostDlgTest::replyToAnotherCharset_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("charset");
+    QTest::addColumn<int>("transfer");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("status");
+
+    auto u = [](const char* utf8) { return QString::fromUtf8(utf8); };
+    // 〜 (U+301C) is Shift_JIS 0x8160; é and 한 are not in Shift_JIS.
+    QTest::newRow("utf-8") << QByteArray("PlainText1.txt") << QByteArray("日本語〜\r\ncafé 한\r\n")
+                           << QByteArray("UTF-8") << int(CTransfer::None)
+                           << u(" > 日本語～\n > caf〓 〓\n")
+                           << u("Shift_JIS にない文字 2 個を〓にしました");
+    // "。" took its line's CR into the line when the part was cut.
+    QTest::newRow("utf-8 stray cr")
+        << QByteArray("PlainText1.txt") << QByteArray("。\r\r\nx\r\n") << QByteArray("UTF-8")
+        << int(CTransfer::None) << u(" > 。\n > x\n") << QString();
+    QTest::newRow("base64 utf-8") << QByteArray("body.txt")
+                                  << QByteArray("5pel5pys6Kqe44Gn44GZ44CCDQo=\r\n")
+                                  << QByteArray("UTF-8") << int(CTransfer::Base64)
+                                  << u(" > 日本語です。\n") << QString();
+    QTest::newRow("euc-jp") << QByteArray("PlainText2.txt") << QByteArray("\xc6\xfc\xcb\xdc\r\n")
+                            << QByteArray("EUC-JP") << int(CTransfer::None) << u(" > 日本\n")
+                            << QString();
+    QTest::newRow("windows-1252") << QByteArray("PlainText3.txt")
+                                  << QByteArray("Caf\xe9 cr\xe8me\r\n")
+                                  << QByteArray("windows-1252") << int(CTransfer::None)
+                                  << u(" > Caf〓 cr〓me\n")
+                                  << u("Shift_JIS にない文字 2 個を〓にしました");
+    // Soft line breaks the fetch left are joined, in Shift_JIS too.
+    QTest::newRow("quoted-printable")
+        << QByteArray("body.txt") << QByteArray("around =\r\nthe\r\n") << QByteArray()
+        << int(CTransfer::QuotedPrintable) << u(" > around the\n") << QString();
+    // HTML is loaded without quoting, decoded.
+    QTest::newRow("base64 html") << QByteArray("HtmlText2.htm")
+                                 << QByteArray("PHA+5pel5pys6KqePC9wPg0K\r\n")
+                                 << QByteArray("UTF-8") << int(CTransfer::Base64)
+                                 << u("<p>日本語</p>\n") << QString();
+}
+
+void PostDlgTest::replyToAnotherCharset() {
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, charset);
+    QFETCH(int, transfer);
+    QFETCH(QString, body);
+    QFETCH(QString, status);
+    const std::string part = PrivateTempDirectory() + "/" + name.toStdString();
+    QVERIFY(WriteWholeFile(part, file.toStdString()));
+    CPostContext context = Context("=?UTF-8?B?5pel5pys6Kqe?= =?UTF-8?Q?=E3=81=A7=E3=81=99?=", part);
+    context.preloadCharset = charset.toStdString();
+    context.preloadTransfer = static_cast<CTransfer>(transfer);
+    Open(context);
+    QCOMPARE(Text(1015), QString::fromUtf8("日本語です"));
+    QCOMPARE(Text(1017), QString::fromUtf8("Re: 日本語です"));
+    QCOMPARE(Body()->toPlainText(), body);
+    QCOMPARE(Control<QLabel>(CPostDlg::IDC_STATUS)->text(), status);
+    // The part file keeps its bytes.
+    QCOMPARE(QByteArray::fromStdString(ReadWholeFile(part)), file);
 }
 
 void PostDlgTest::subjectPrefixRule_data() {
@@ -523,6 +590,25 @@ void PostDlgTest::postRefusedKeepsEverything() {
         QVERIFY2(Control<QWidget>(id)->isEnabled(), qPrintable(QString::number(id)));
     QVERIFY(server.WaitForClosedConnections(1));
     QCOMPARE(server.Received(0), std::string("POST\r\nQUIT\r\nEXIT\r\n"));
+}
+
+void PostDlgTest::replySubjectInAnotherCharsetGoesOutAsItCame() {
+    NntpSettingsGuard guard;
+    CFixedClock clock;
+    CPostClockScope clockScope(clock);
+    ScriptedNntpServer server(Accepting());
+    SetDefaultNntpPort(server.Port());
+    QVERIFY(WriteUserSettings(*m_dir / "quillo.ini", {"Taro", "t@x", ""}));
+
+    // é is not in Shift_JIS: the subject as shown could not be posted, the stored one can.
+    Open(Context("=?UTF-8?Q?caf=C3=A9?=", ""));
+    QCOMPARE(Text(1017), QString::fromUtf8("Re: café"));
+    Body()->setPlainText(QStringLiteral("Answer."));
+    Click(CPostDlg::IDC_POST);
+    QVERIFY(server.WaitForClosedConnections(1));
+    QVERIFY2(server.Received(0).find("\r\nSubject: Re: =?UTF-8?Q?caf=C3=A9?=\r\n") !=
+                 std::string::npos,
+             server.Received(0).c_str());
 }
 
 int main(int argc, char* argv[]) {

@@ -116,4 +116,15 @@ TEST_F(MakeReplyContextTest, PreloadFileOfThePartEntry) {
     EXPECT_EQ(Make("1 root").preloadFile, "");
 }
 
+TEST_F(MakeReplyContextTest, PreloadIsReadAsItsEntrySays) {
+    const CPartEntry utf8{"1: Body", kPartTextFile, "UTF-8", CTransfer::Base64};
+    const CReplyContext context = Make("1 root", &utf8);
+    EXPECT_EQ(context.preloadFile, PrivateTempDirectory() + "/body.txt");
+    EXPECT_EQ(context.preloadCharset, "UTF-8");
+    EXPECT_EQ(context.preloadTransfer, CTransfer::Base64);
+    const CPartEntry sjis{"2 PlainText2", kPartTextFile};
+    EXPECT_EQ(Make("1 root", &sjis).preloadCharset, "");
+    EXPECT_EQ(Make("1 root", &sjis).preloadTransfer, CTransfer::None);
+}
+
 } // namespace

@@ -72,6 +72,7 @@ private slots:
     void missingTableGivesAnEmptyTree();
     void selectionShowsEveryField();
     void saveWritesEveryField();
+    void posterNamesInOtherCharsetsShowDecoded();
     void boldOnAndOff_data();
     void boldOnAndOff();
     void serverItemShowsAndWritesNothing();
@@ -306,6 +307,26 @@ void AddressBookDlgTest::saveWritesEveryField() {
     QVERIFY(Tree()->selectedItems().isEmpty());
     QCOMPARE(Control<QLineEdit>(1013)->text(), QString::fromUtf8("新 1013"));
     QVERIFY(!Control<QPushButton>(1002)->isEnabled());
+}
+
+// Names from a From in UTF-8 are stored as encoded words; the window shows them decoded and
+// saving the other fields keeps them as stored.
+void AddressBookDlgTest::posterNamesInOtherCharsetsShowDecoded() {
+    const std::string taro = "=?UTF-8?B?5bGx55Sw5aSq6YOO?="; // 山田太郎
+    const std::string bare = "=?UTF-8?B?5bGx55Sw?=";         // 山田, a From without address
+    QCOMPARE(AddAddressBookEntry(taro, "taro@x.jp", "news.a", "fj.test", Db()), 1);
+    QCOMPARE(AddAddressBookEntry(bare, bare, "news.a", "fj.test", Db()), 1);
+    m_dlg = Open();
+    QCOMPARE(DumpTree(), (QStringList{"news.a [+]", "  taro@x.jp", QString::fromUtf8("  山田")}));
+
+    Tree()->setCurrentItem(Address("news.a", "taro@x.jp"));
+    QCOMPARE(Control<QLineEdit>(1001)->text(), QString::fromUtf8("山田太郎"));
+    Control<QLineEdit>(kBindings[0].id)->setText(QStringLiteral("x"));
+    QTest::mouseClick(Control<QPushButton>(1002), Qt::LeftButton);
+    QVERIFY(Personal("taro@x.jp,news.a").starts_with(taro + "|taro@x.jp,news.a|news.a|fj.test|"));
+
+    Tree()->setCurrentItem(Address("news.a", QString::fromUtf8("山田")));
+    QCOMPARE(Control<QLineEdit>(1001)->text(), QString::fromUtf8("山田"));
 }
 
 void AddressBookDlgTest::boldOnAndOff_data() {

@@ -79,6 +79,42 @@ INSTANTIATE_TEST_SUITE_P(
         GatherCase{"Empty", "", true, true, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Articles in other charsets are compared as the screen shows them: encoded words of the header
+// decoded, the first paragraph read by the article's declarations, all in Shift_JIS.
+const std::string kNihongo = "\x93\xfa\x96\x7b\x8c\xea"; // 日本語
+const std::string kDesu = "\x82\xc5\x82\xb7\x81\x42";    // です。
+
+INSTANTIATE_TEST_SUITE_P(
+    Charsets, GatherTest,
+    testing::Values(
+        GatherCase{"Utf8Subject", "Subject: Re: =?UTF-8?B?5pel5pys?= =?UTF-8?B?6Kqe?=\r\n\r\nb\r\n",
+                   true, false, "Subject: Re: " + kNihongo},
+        GatherCase{
+            "Utf8Body",
+            "Content-Type: text/plain; charset=UTF-8\r\n\r\n日本語\r\nです。\r\n\r\nlater\r\n",
+            false, true, kNihongo + kDesu},
+        // base64 lines and the line end inside them come together
+        GatherCase{"Base64Body",
+                   "Content-Type: text/plain;\r\n\tcharset=\"utf-8\"\r\n"
+                   "Content-Transfer-Encoding: base64\r\n\r\n5pel5pys6Kqe\r\n44Gn44GZ44CCDQo=\r\n",
+                   false, true, kNihongo + kDesu},
+        // 日 split by a soft line break
+        GatherCase{"QuotedPrintableBody",
+                   "Content-Type: text/plain; charset=UTF-8\r\n"
+                   "Content-Transfer-Encoding: quoted-printable\r\n\r\n\xe6\x97=\r\n\xa5\r\n",
+                   false, true, "\x93\xfa"},
+        GatherCase{"EucJpBody",
+                   "Content-Type: text/plain; charset=EUC-JP\r\n\r\n\xc6\xfc\xcb\xdc\r\n", true,
+                   true, "Content-Type: text/plain; charset=EUC-JP\x93\xfa\x96\x7b"},
+        // what Shift_JIS lacks cannot be searched for, but is there as 〓
+        GatherCase{"LatinBody", "Content-Type: text/plain; charset=ISO-8859-1\r\n\r\ncaf\xe9\r\n",
+                   false, true, "caf\x81\xac"},
+        // the program's own text stays as it is, soft line breaks included
+        GatherCase{"SjisBodyAsItIs",
+                   "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\na=\r\n\x93\xfa\r\n", false,
+                   true, "a=\x93\xfa"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(GatherMissing, NoFileGathersNothing) {
     TestDir dir;
     EXPECT_EQ(GatherSearchText(dir / "none.ntx", true, true), "");
