@@ -176,7 +176,15 @@ int Article(int mb) {
     const int id = std::atoi(entry.c_str() + entry.rfind(',') + 1);
     CHtmlViewCtl* view = dlg.HtmlView();
     bool finished = false;
-    QObject::connect(view, &QWebEngineView::loadFinished, [&] { finished = true; });
+    double loadStarted = -1;
+    double loadFinished = -1;
+    const auto begin = Clock::now();
+    QObject::connect(view, &QWebEngineView::loadStarted,
+                     [&] { loadStarted = SecondsSince(begin); });
+    QObject::connect(view, &QWebEngineView::loadFinished, [&] {
+        finished = true;
+        loadFinished = SecondsSince(begin);
+    });
     auto* tree = dlg.findChild<QTreeWidget*>(QString::number(CReaderDlg::IDC_HEADER_TREE));
     const auto start = Clock::now();
     tree->setCurrentItem(dlg.HeaderItem(id));
@@ -205,8 +213,9 @@ int Article(int mb) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     const int height = script("document.documentElement.scrollHeight").toInt();
     const double whole = SecondsSince(start);
-    std::printf("mode=article mb=%d first_screen=%.3f whole=%.3f height_px=%d\n", mb, firstScreen,
-                whole, height);
+    std::printf("mode=article mb=%d first_screen=%.3f whole=%.3f height_px=%d load_started=%.3f "
+                "load_finished=%.3f\n",
+                mb, firstScreen, whole, height, loadStarted, loadFinished);
     return 0;
 }
 
