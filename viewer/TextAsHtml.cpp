@@ -1,16 +1,17 @@
 #include "viewer/TextAsHtml.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr std::string_view kHeadOpen = "<!DOCTYPE html><html><head><meta charset=\"";
-constexpr std::string_view kHeadClose = "\"><style>"
-                                        "pre{margin:0;white-space:pre-wrap;word-wrap:break-word}"
-                                        "</style></head><body>";
+constexpr std::string_view kHeadClose =
+    "\"><style>"
+    "pre{margin:0;white-space:pre-wrap;word-wrap:break-word;content-visibility:auto}"
+    "</style></head><body>";
 constexpr std::string_view kSjis = "Shift_JIS";
 constexpr std::string_view kTail = "</body></html>";
-constexpr std::string_view kOpen = "<pre>\n";
 constexpr std::string_view kClose = "</pre>";
 
 void AppendEscaped(std::string& out, std::string_view text) {
@@ -47,8 +48,14 @@ std::string TextAsHtml(std::string_view text, std::string_view charset) {
             if (lf)
                 end = static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) + 1;
         }
-        out.append(kOpen);
-        AppendEscaped(out, text.substr(pos, end - pos));
+        // Blocks out of sight are neither laid out nor painted until they come near; until
+        // then each keeps the height of its lines (1.2 em each, the usual line height).
+        const std::string_view block = text.substr(pos, end - pos);
+        const auto lines = std::count(block.begin(), block.end(), '\n') + 1;
+        out.append("<pre style=\"contain-intrinsic-size:auto ");
+        out.append(std::to_string(lines * 12 / 10 + 1));
+        out.append("em\">\n");
+        AppendEscaped(out, block);
         out.append(kClose);
         pos = end;
     }

@@ -17,8 +17,9 @@ inline constexpr std::size_t kTextBlockBytes = 16 * 1024;
 
 // The page for a text in charset (Shift_JIS when empty; a name the program knows, whose bytes
 // below 0x80 are ASCII): "&", "<" and ">" escaped (no second byte of a Shift_JIS pair is one of
-// them, nor a line end), each block in a <pre> that wraps long lines as the engine's
-// own text view does. Every <pre> is followed by a line feed, which the HTML parser drops, so a
-// block that starts with an empty line keeps it: the page's text is the part's text, byte for
-// byte.
+// them, nor a line end), each block in a <pre> that wraps long lines as the engine's own text
+// view does. Blocks out of sight are skipped by layout and paint until they come near
+// (content-visibility), each standing in with 1.2 em per line until then. Every <pre> tag is
+// followed by a line feed, which the HTML parser drops, so a block that starts with an empty
+// line keeps it: the page's text is the part's text, byte for byte.
 std::string TextAsHtml(std::string_view text, std::string_view charset = {});
