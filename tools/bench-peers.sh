@@ -2,9 +2,9 @@
 # Where users wait, side by side with slrn from Debian: loads fresh groups of 10,000 and 100,000
 # articles into the project's INN (tools/inn.sh) and, on loopback and through a proxy adding
 # 10 ms each way, times
-#   window  "更新" in the real main window (offscreen), through the window's own progress path,
-#           until the header tree shows every header (Content-Type included: it ends the
-#           operation);
+#   window  "更新" in the real main window (offscreen), through the window's own progress path:
+#           until the header tree shows every header ("tree shown") and until the operation
+#           ends with Content-Type completed ("whole op");
 #   core    the core's download alone (bench_header_download --once --overview);
 #   slrn    slrn entering the same group, driven through tmux: from the key that enters the group
 #           until its article list shows;
@@ -79,6 +79,7 @@ proxy_port=$(cat "$work/proxy-port")
 now() { date +%s.%N; }
 field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
 median() { sort -g | awk '{a[NR]=$1} END {if (NR == 0) print "nan"; else if (NR % 2) print a[(NR + 1) / 2]; else printf "%.3f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
+range() { sort -g | awk 'NR == 1 {lo = $1} {hi = $1} END {printf "%.3f-%.3f", lo, hi}'; }
 load() { cut -d' ' -f1 /proc/loadavg; }
 
 # slrn entering the group through port: seconds from the key to the article list.
@@ -119,17 +120,18 @@ EOF
 window_time() { QT_QPA_PLATFORM=offscreen QTWEBENGINE_DISABLE_SANDBOX=1 "$window" download --group "$1" --port "$2" ${3:-} 2>/dev/null | tail -1; }
 core_time() { "$core" --once ${3:-} --port "$2" "$1" 2>/dev/null | tail -1; }
 
-printf '\n%-10s %-9s %9s %9s %9s %13s %13s %7s\n' headers network window core slrn window/slrn core/slrn load
+printf '\n%-10s %-9s %10s %10s %9s %9s %10s %11s %7s\n' headers network "tree shown" "whole op" core slrn tree/slrn whole/slrn load
 for i in "${!groups[@]}"; do
     group=${groups[$i]}
     n=${counts[$i]:-?}
     for network in loopback +20ms; do
         port=119
         [ "$network" = loopback ] || port=$proxy_port
-        : >"$work/w" ; : >"$work/c" ; : >"$work/s" ; : >"$work/l"
+        : >"$work/t" ; : >"$work/w" ; : >"$work/c" ; : >"$work/s" ; : >"$work/l"
         for _ in $(seq "$runs"); do
             load >>"$work/l"
             line=$(window_time "$group" "$port")
+            echo "$line" | field tree_shown >>"$work/t"
             echo "$line" | field seconds >>"$work/w"
             echo "  $network $line" >&2
             line=$(core_time "$group" "$port" --overview)
@@ -139,9 +141,11 @@ for i in "${!groups[@]}"; do
             echo "$s" >>"$work/s"
             echo "  $network mode=slrn group=$group seconds=$s" >&2
         done
-        w=$(median <"$work/w"); c=$(median <"$work/c"); s=$(median <"$work/s"); l=$(median <"$work/l")
-        printf '%-10s %-9s %8.3fs %8.3fs %8.3fs %13.2f %13.2f %7s\n' "$n" "$network" "$w" "$c" "$s" \
-            "$(echo "$w / $s" | bc -l)" "$(echo "$c / $s" | bc -l)" "$l"
+        t=$(median <"$work/t"); w=$(median <"$work/w"); c=$(median <"$work/c"); s=$(median <"$work/s"); l=$(median <"$work/l")
+        printf '%-10s %-9s %9.3fs %9.3fs %8.3fs %8.3fs %10.2f %11.2f %7s\n' "$n" "$network" "$t" "$w" "$c" "$s" \
+            "$(echo "$t / $s" | bc -l)" "$(echo "$w / $s" | bc -l)" "$l"
+        printf '%-10s %-9s %10s %10s %9s %9s\n' "" "  range" "$(range <"$work/t")" "$(range <"$work/w")" \
+            "$(range <"$work/c")" "$(range <"$work/s")"
     done
 done
 
