@@ -101,7 +101,8 @@ EOF
     tmux new-session -d -s quillo-bench-slrn -x 160 -y 40 \
         "HOME=$home slrn --nntp -h 127.0.0.1 -p $port -f $home/.jnewsrc -i $home/.slrnrc -n -C-"
     local waited=0
-    until tmux capture-pane -p -t quillo-bench-slrn | grep -qF "$group"; do
+    # The group list is up when its cursor line shows (slrn cuts long group names there).
+    until tmux capture-pane -p -t quillo-bench-slrn | grep -qE '^-> +[0-9]+ '; do
         sleep 0.05
         waited=$((waited + 1))
         [ $waited -lt 400 ] || { echo nan; return; }
