@@ -110,8 +110,11 @@ EOF
     local start end
     start=$(now)
     tmux send-keys -t quillo-bench-slrn Enter
+    waited=0
     until tmux capture-pane -p -t quillo-bench-slrn | grep -qF "unread] Group: $group"; do
         sleep 0.01
+        waited=$((waited + 1))
+        [ $waited -lt 12000 ] || { echo nan; return; }
     done
     end=$(now)
     tmux kill-session -t quillo-bench-slrn 2>/dev/null || true
