@@ -57,8 +57,12 @@ public:
         return true;
     }
 
-    // Room for this many more records, so the Message-ID map is not rebuilt as it grows.
-    void Reserve(std::size_t more) { m_firstByMesid.reserve(m_firstByMesid.size() + more); }
+    // Room for this many more records, so the Message-ID map is not rebuilt as it grows. Never
+    // less than it has: asked for less, the map would be rebuilt smaller, and then again larger.
+    void Reserve(std::size_t more) {
+        if (more > 0)
+            m_firstByMesid.reserve(m_firstByMesid.size() + more);
+    }
 
     // Sets MEDIA of the record of this Message-ID. False when there is none or it was refused.
     bool StoreType(const std::string& messageId, const std::string& contentType) {
