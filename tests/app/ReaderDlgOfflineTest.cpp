@@ -2,6 +2,7 @@
 // server, "検索" over cached articles, and "住所録".
 
 #include "app/ReaderDlg.h"
+#include "app/MessageIdIndexList.h"
 #include "base/TempFile.h"
 #include "nntp/NntpSocket.h"
 #include "nntp/NntpTestSupport.h"
@@ -15,6 +16,7 @@
 
 #include "support/QtTestStrings.h"
 #include "support/ScriptedNntpServer.h"
+#include "support/ModelItems.h"
 #include "support/TestDir.h"
 
 #include <QApplication>
@@ -27,6 +29,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <atomic>
@@ -140,8 +143,8 @@ private:
               const std::vector<std::pair<std::string, std::string>>& cached = {});
     std::string Base() const { return m_root->Path() + "/base"; }
     std::string GroupDir() const { return GroupDirectory(Base(), kServer, kGroup); }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(1007); }
-    QTreeWidgetItem* Header(const QString& number) const;
+    QTreeView* HeaderTree() const { return Control<QTreeView>(1007); }
+    QModelIndex Header(const QString& number) const;
     // Types the text, sets the boxes and presses "検索"; the label of the item then current.
     QString Search(const QString& text, bool header = true, bool body = true);
     std::vector<QString> Messages() const { return m_ui->Messages(); }
@@ -205,12 +208,11 @@ void ReaderDlgOfflineTest::Open(const std::vector<HeaderRow>& rows,
     QCOMPARE(m_dlg->CurrentGroup(), std::string(kGroup));
 }
 
-QTreeWidgetItem* ReaderDlgOfflineTest::Header(const QString& number) const {
-    for (QTreeWidgetItem* item :
-         HeaderTree()->findItems(QStringLiteral("*"), Qt::MatchWildcard | Qt::MatchRecursive))
-        if (item->text(0).startsWith(number + QLatin1Char(' ')))
+QModelIndex ReaderDlgOfflineTest::Header(const QString& number) const {
+    for (const QModelIndex& item : AllIndexes(HeaderTree()->model()))
+        if (item.data().toString().startsWith(number + QLatin1Char(' ')))
             return item;
-    return nullptr;
+    return {};
 }
 
 QString ReaderDlgOfflineTest::Search(const QString& text, bool header, bool body) {
@@ -218,8 +220,7 @@ QString ReaderDlgOfflineTest::Search(const QString& text, bool header, bool body
     Control<QCheckBox>(1020)->setChecked(header);
     Control<QCheckBox>(1021)->setChecked(body);
     QTest::mouseClick(Control<QPushButton>(1019), Qt::LeftButton);
-    QTreeWidgetItem* current = HeaderTree()->currentItem();
-    return current ? current->text(0) : QString();
+    return HeaderTree()->currentIndex().data().toString();
 }
 
 void ReaderDlgOfflineTest::WhileModal(const std::function<void()>& action,
@@ -267,10 +268,11 @@ void ReaderDlgOfflineTest::syncFetchesEveryUncachedArticle() {
     SetDefaultNntpPort(server.Port());
     // Items are gone once the tree is filled again: their labels are taken as they come.
     QStringList labels;
-    connect(HeaderTree(), &QTreeWidget::currentItemChanged, this, [&](QTreeWidgetItem* item) {
-        if (item)
-            labels << item->text(0);
-    });
+    connect(HeaderTree()->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [&](const QModelIndex& item) {
+                if (item.isValid())
+                    labels << item.data().toString();
+            });
     QTest::mouseClick(Control<QPushButton>(1012), Qt::LeftButton);
 
     QVERIFY(server.WaitForClosedConnections(2));
@@ -287,10 +289,10 @@ void ReaderDlgOfflineTest::syncFetchesEveryUncachedArticle() {
     QCOMPARE(Control<QListWidget>(1027)->count(), 0);
 
     // The tree is filled again: cached articles in normal weight.
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 3);
-    QVERIFY(!Header("1")->font(0).bold());
-    QVERIFY(Header("2")->font(0).bold());
-    QVERIFY(!Header("3")->font(0).bold());
+    QCOMPARE(HeaderTree()->model()->rowCount(), 3);
+    QVERIFY(!IsBold(Header("1")));
+    QVERIFY(IsBold(Header("2")));
+    QVERIFY(!IsBold(Header("3")));
     QCOMPARE(Control<QLabel>(1032)->text(), QString::fromUtf8("1 件の記事を読み取れませんでした"));
     QCOMPARE(Control<QProgressBar>(1003)->maximum(), 1);
     QCOMPARE(Control<QProgressBar>(1003)->value(), 0);
@@ -329,21 +331,21 @@ void ReaderDlgOfflineTest::syncHoldsTheWindowAndStopsAtAClose() {
     connect(&probe, &QTimer::timeout, this, [&] {
         // The server holds back article 2 once asked for it; the window has moved on to it
         // once article 1 is in.
-        QTreeWidgetItem* current = HeaderTree()->currentItem();
-        if (!waiting || !current || current->text(0) != QStringLiteral("2 article 2"))
+        const QModelIndex current = HeaderTree()->currentIndex();
+        if (!waiting || !current.isValid() ||
+            current.data().toString() != QStringLiteral("2 article 2"))
             return;
         probe.stop();
         busy = m_dlg->IsBusy();
         syncEnabled = Control<QWidget>(1012)->isEnabled();
         // The user's click on another article is held back.
-        QTreeWidgetItem* third = Header("3");
-        if (third) {
-            HeaderTree()->scrollToItem(third);
+        const QModelIndex third = Header("3");
+        if (third.isValid()) {
+            HeaderTree()->scrollTo(third);
             QTest::mouseClick(HeaderTree()->viewport(), Qt::LeftButton, {},
-                              HeaderTree()->visualItemRect(third).center());
+                              HeaderTree()->visualRect(third).center());
         }
-        selectedMeanwhile =
-            HeaderTree()->currentItem() ? HeaderTree()->currentItem()->text(0) : QString();
+        selectedMeanwhile = HeaderTree()->currentIndex().data().toString();
         m_dlg->close();
         visibleAfterClose = m_dlg->isVisible();
     });
@@ -420,7 +422,7 @@ void ReaderDlgOfflineTest::searchStartsAfterTheShownArticle() {
           {"<3@x>", "Subject: apple pie\r\n\r\nx\r\n"}});
     RefusingPort refusing;
     SetDefaultNntpPort(refusing.Port());
-    HeaderTree()->setCurrentItem(Header("2"));
+    HeaderTree()->setCurrentIndex(Header("2"));
     QCOMPARE(m_dlg->MessageIdIndex()->currentRow(), 1);
     QCOMPARE(Search(QStringLiteral("apple")), QStringLiteral("3 apple pie"));
     // The article found is shown, and marked read.
