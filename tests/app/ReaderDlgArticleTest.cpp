@@ -1,6 +1,6 @@
-#include "app/ReaderDlg.h"
-#include "app/MessageIdIndexList.h"
 #include "app/HeaderTreeModel.h"
+#include "app/MessageIdIndexList.h"
+#include "app/ReaderDlg.h"
 #include "base/TempFile.h"
 #include "mime/ArticleParser.h"
 #include "nntp/NntpSocket.h"
@@ -14,8 +14,8 @@
 #include "viewer/PartScheme.h"
 
 #include "../nntp/NntpTestSupport.h"
-#include "support/ScriptedNntpServer.h"
 #include "support/ModelItems.h"
+#include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
-#include "app/ReaderDlg.h"
 #include "app/MessageIdIndexList.h"
+#include "app/ReaderDlg.h"
 #include "base/TempFile.h"
 #include "nntp/NntpSocket.h"
 #include "settings/ProfileFile.h"
@@ -12,8 +12,8 @@
 
 #include "../nntp/HeaderDownloadTestSupport.h"
 #include "../nntp/NntpTestSupport.h"
-#include "support/ScriptedNntpServer.h"
 #include "support/ModelItems.h"
+#include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
 
 #include <QApplication>

@@ -17,8 +17,8 @@
 
 #include "../nntp/HeaderDownloadTestSupport.h"
 #include "InnTestSupport.h"
-#include "support/QtTestStrings.h"
 #include "support/ModelItems.h"
+#include "support/QtTestStrings.h"
 #include "support/TestDir.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "app/AboutDlg.h"
-#include "app/ReaderDlg.h"
 #include "app/MessageIdIndexList.h"
+#include "app/ReaderDlg.h"
 #include "nntp/ServerRegDlg.h"
 #include "settings/ProfileFile.h"
 #include "store/DbTable.h"

@@ -559,8 +559,9 @@ void ReaderDlgInnTest::updateStoresTheGroup() {
     for (const TreeRow& row : kTreeRows) {
         const QModelIndex item = HeaderItem(row.num);
         QVERIFY(item.isValid());
-        QCOMPARE(item.data().toString(), QString::number(row.num) + QLatin1Char(' ') +
-                                    QString::fromStdString(Articles()[row.num - 1].subject));
+        QCOMPARE(item.data().toString(),
+                 QString::number(row.num) + QLatin1Char(' ') +
+                     QString::fromStdString(Articles()[row.num - 1].subject));
     }
     for (int k = 0; k < 14; ++k) {
         const std::string entry = m_dlg->MessageIdIndexEntry(k);

@@ -1,8 +1,8 @@
 // The main window's commands for reading offline and finding: "同期" against a scripted
 // server, "検索" over cached articles, and "住所録".
 
-#include "app/ReaderDlg.h"
 #include "app/MessageIdIndexList.h"
+#include "app/ReaderDlg.h"
 #include "base/TempFile.h"
 #include "nntp/NntpSocket.h"
 #include "nntp/NntpTestSupport.h"
@@ -14,9 +14,9 @@
 #include "ui/ScriptedUi.h"
 #include "ui/TreeItems.h"
 
+#include "support/ModelItems.h"
 #include "support/QtTestStrings.h"
 #include "support/ScriptedNntpServer.h"
-#include "support/ModelItems.h"
 #include "support/TestDir.h"
 
 #include <QApplication>

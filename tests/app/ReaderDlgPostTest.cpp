@@ -16,8 +16,8 @@
 
 #include "../nntp/NntpTestSupport.h"
 #include "../threads/HeaderTableWriter.h"
-#include "support/ScriptedNntpServer.h"
 #include "support/ModelItems.h"
+#include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
 
 #include "support/QtTestStrings.h"

@@ -17,8 +17,8 @@
 #include "viewer/ArticleFetch.h"
 #include "viewer/HtmlViewCtl.h"
 
-#include "support/QtTestStrings.h"
 #include "support/ModelItems.h"
+#include "support/QtTestStrings.h"
 #include "support/TestDir.h"
 
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "app/ReaderDlg.h"
-#include "app/ReaderApp.h"
 #include "app/HeaderTreeModel.h"
 #include "app/MessageIdIndexList.h"
+#include "app/ReaderApp.h"
 #include "viewer/HtmlViewCtl.h"
 #include "viewer/PartScheme.h"
 
