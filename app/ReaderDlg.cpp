@@ -204,9 +204,15 @@ public:
         if (i % m_stride == 0 || i == m_last)
             m_dlg.SetProgressPos(i);
         // Handling events for every record would cost more than the fill itself; a few dozen
-        // times a second keeps the window just as alive.
-        if (m_sincePump.isValid() && m_sincePump.elapsed() < kPumpIntervalMs)
-            return;
+        // times a second keeps the window just as alive. Even reading the clock costs a good
+        // part of a record, so it is read every few records only.
+        if (m_sincePump.isValid()) {
+            if (++m_stepsUnclocked < kStepsPerClock)
+                return;
+            m_stepsUnclocked = 0;
+            if (m_sincePump.elapsed() < kPumpIntervalMs)
+                return;
+        }
         m_dlg.m_messageIdIndex->Entries()->Flush();
         ::PumpMessages();
         m_sincePump.start();
@@ -247,10 +253,12 @@ public:
 private:
     static constexpr qint64 kPumpIntervalMs = 15;
     static constexpr int kProgressSteps = 1000;
+    static constexpr int kStepsPerClock = 32;
 
     CReaderDlg& m_dlg;
     int m_last = 0;
     int m_stride = 1;
+    int m_stepsUnclocked = 0;
     QElapsedTimer m_sincePump;
 };
 
@@ -865,7 +873,7 @@ void CReaderDlg::ShowSelectedPart() {
 }
 
 void CReaderDlg::SetHeaderItemFetched(int id) {
-    if (!m_headerModel->IsShown(id))
+    if (!m_headerModel->Contains(id))
         return;
     m_headerModel->SetBold(id, false);
     SetHeaderItemRead(id);
@@ -873,8 +881,7 @@ void CReaderDlg::SetHeaderItemFetched(int id) {
 }
 
 void CReaderDlg::SetHeaderItemRead(int id) {
-    if (m_headerModel->IsShown(id))
-        m_headerModel->SetImages(id, kImageRead, kImageReadSelected);
+    m_headerModel->SetImages(id, kImageRead, kImageReadSelected);
 }
 
 int CReaderDlg::MessageIdIndexRow(int recordIndex) const {

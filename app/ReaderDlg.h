@@ -242,8 +242,8 @@ protected:
     void OnHeaderSearch();
     // A new item of the server/group tree was selected.
     void OnSelchangedServerTree();
-    // A new item of the header tree was selected (current is the new item, or null): shows its
-    // article, fetching it into the cache first when needed.
+    // A new item of the header tree was selected (current is the new item, or an invalid index
+    // for none): shows its article, fetching it into the cache first when needed.
     void OnSelchangedHeaderTree(const QModelIndex& current);
     // Shows the file of the part list's selected entry in the article view.
     void ShowSelectedPart();
