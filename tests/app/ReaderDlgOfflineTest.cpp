@@ -85,14 +85,18 @@ std::string CacheBytes(int n) {
     return "Subject: article " + number + "\r\n\r\nbody " + number + "\r\n";
 }
 
-// The update's connection: HEAD n answered for 1 to 3.
+// The update's connection: HEAD n answered for 1 to 3, the overview probe refused.
 NntpScript UpdateScript() {
     return NntpScript()
         .Send("200 ready\r\n")
-        .Reply("211 3 1 3 local.test\r\n")
         .OnCommand([](NntpServerConnection& c, const std::string& line) {
-            if (line.starts_with("HEAD "))
+            if (line.starts_with("GROUP "))
+                c.Send("211 3 1 3 local.test\r\n");
+            else if (line.starts_with("HEAD "))
                 c.Send(HeadReply(std::atoi(line.c_str() + 5)));
+            else
+                // CAPABILITIES and LIST OVERVIEW.FMT: a server without an overview.
+                c.Send("500 What?\r\n");
         });
 }
 
@@ -276,8 +280,9 @@ void ReaderDlgOfflineTest::syncFetchesEveryUncachedArticle() {
     QTest::mouseClick(Control<QPushButton>(1012), Qt::LeftButton);
 
     QVERIFY(server.WaitForClosedConnections(2));
-    QCOMPARE(server.Received(0), std::string("GROUP local.test\r\nHEAD 1\r\nHEAD 2\r\nHEAD "
-                                             "3\r\nQUIT\r\nEXIT\r\n"));
+    QCOMPARE(server.Received(0),
+             std::string("CAPABILITIES\r\nLIST OVERVIEW.FMT\r\nGROUP local.test\r\nHEAD 1\r\n"
+                         "HEAD 2\r\nHEAD 3\r\nQUIT\r\nEXIT\r\n"));
     QCOMPARE(server.Received(1), std::string("GROUP local.test\r\nARTICLE 1\r\nARTICLE "
                                              "2\r\nARTICLE 3\r\nQUIT\r\nEXIT\r\n"));
     QCOMPARE(ReadWholeFile(CacheFilePath(GroupDir(), "<1@x>")), CacheBytes(1));
