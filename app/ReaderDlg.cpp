@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 
 #include "app/AboutDlg.h"
+#include "app/HeaderTreeModel.h"
+#include "app/MessageIdIndexList.h"
 #include "base/SplitString.h"
 #include "base/TempFile.h"
 #include "nntp/HeaderDownload.h"
@@ -41,6 +43,7 @@
 #include <QSaveFile>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -69,10 +72,6 @@ constexpr int kHtmlViewGap = 2;
 // The manual inside the program.
 constexpr const char* kHelpResource = ":/help/quillo-help.htm";
 
-// Item data of the header tree: the item's identifier. Of the message-ID index: the entry's
-// Shift_JIS bytes.
-constexpr int kHeaderItemIdRole = Qt::UserRole + 1;
-constexpr int kIndexBytesRole = Qt::UserRole;
 // Item data of the part list: the entry's kind of file, its Shift_JIS text, and how its file's
 // text is read (charset, transfer encoding).
 constexpr int kPartDataRole = Qt::UserRole;
@@ -80,14 +79,10 @@ constexpr int kPartBytesRole = Qt::UserRole + 1;
 constexpr int kPartCharsetRole = Qt::UserRole + 2;
 constexpr int kPartTransferRole = Qt::UserRole + 3;
 
-void SetItemBold(QTreeWidgetItem* item, bool bold) {
-    QFont font = item->font(0);
-    font.setBold(bold);
-    item->setFont(0, font);
-}
-
 void MakeBold(QTreeWidgetItem* item) {
-    SetItemBold(item, true);
+    QFont font = item->font(0);
+    font.setBold(true);
+    item->setFont(0, font);
 }
 
 // The order of a sorted list box: by the bytes of the text, letters compared without regard to
@@ -189,20 +184,36 @@ private:
     std::optional<int> m_pendingPos;
 };
 
-// The header tree and the message-ID index as the fill builds them.
+// The header tree and the message-ID index as the fill builds them. The tree's items wait
+// outside the view until the fill ends (AttachHeaderItems).
 class CReaderDlg::CHeaderTreeFill final : public IHeaderTreeSink {
 public:
-    explicit CHeaderTreeFill(CReaderDlg& dlg)
-        : m_dlg(dlg), m_plain(dlg.HeaderIcon(kImageUnread, kImageUnread)) {}
+    explicit CHeaderTreeFill(CReaderDlg& dlg) : m_dlg(dlg) {}
 
-    void SetProgressRange(int n) override { m_dlg.SetProgressRange(0, n); }
+    void SetProgressRange(int n) override {
+        m_dlg.SetProgressRange(0, n);
+        m_last = n;
+        m_stride = std::max(1, n / kProgressSteps);
+        m_dlg.m_headerModel->Reserve(n);
+        m_dlg.m_messageIdIndex->Entries()->Reserve(n);
+    }
 
     void Step(int i) override {
-        m_dlg.SetProgressPos(i);
+        // A bar shows no finer steps than a thousandth of its length, and setting a position
+        // costs more than a record does.
+        if (i % m_stride == 0 || i == m_last)
+            m_dlg.SetProgressPos(i);
         // Handling events for every record would cost more than the fill itself; a few dozen
-        // times a second keeps the window just as alive.
-        if (m_sincePump.isValid() && m_sincePump.elapsed() < kPumpIntervalMs)
-            return;
+        // times a second keeps the window just as alive. Even reading the clock costs a good
+        // part of a record, so it is read every few records only.
+        if (m_sincePump.isValid()) {
+            if (++m_stepsUnclocked < kStepsPerClock)
+                return;
+            m_stepsUnclocked = 0;
+            if (m_sincePump.elapsed() < kPumpIntervalMs)
+                return;
+        }
+        m_dlg.m_messageIdIndex->Entries()->Flush();
         ::PumpMessages();
         m_sincePump.start();
     }
@@ -210,67 +221,45 @@ public:
     bool StopRequested() override { return m_dlg.StopRequested(); }
 
     int InsertItem(int parentId, const std::string& label) override {
-        auto* item = new QTreeWidgetItem;
-        SetHeaderItemText(item, label);
-        item->setIcon(0, m_plain);
         const int id = m_dlg.NextHeaderItemId();
-        item->setData(0, kHeaderItemIdRole, id);
         // The parent may be gone when a group change emptied the tree while events were
         // handled; the item then starts a thread of its own.
-        if (QTreeWidgetItem* parent = parentId ? m_dlg.HeaderItem(parentId) : nullptr)
-            parent->addChild(item);
-        else
-            m_dlg.m_pendingHeaderItems.append(item);
-        m_dlg.m_headerItems.insert(id, item);
+        m_dlg.m_headerModel->Insert(parentId, id, label);
         return id;
     }
 
     void AppendIndexEntry(const std::string& entry) override {
-        auto* row = new QListWidgetItem(FromSjis(entry));
-        row->setData(kIndexBytesRole,
-                     QByteArray(entry.data(), static_cast<qsizetype>(entry.size())));
-        m_dlg.m_messageIdIndex->addItem(row);
+        CMessageIdIndexModel* entries = m_dlg.m_messageIdIndex->Entries();
+        entries->Append(entry);
+        // The rest reach the list whenever events are handled, and at the end.
+        if (entries->rowCount() == 0)
+            entries->Flush();
     }
 
-    void SetBold(int id) override {
-        // One font for every bold item of the fill: the fill's items carry no font of their own.
-        if (QTreeWidgetItem* item = m_dlg.HeaderItem(id))
-            item->setFont(0, m_bold);
-    }
+    void SetBold(int id) override { m_dlg.m_headerModel->SetBold(id, true); }
 
     void Expand(int id) override {
-        // Only an item in the tree can be expanded; the fill's own items get there at its end.
-        if (QTreeWidgetItem* item = m_dlg.HeaderItem(id)) {
-            if (item->treeWidget())
-                item->setExpanded(true);
-            else
-                m_dlg.m_pendingExpansions.append(id);
-        }
+        // Only an item in the view can be expanded; the fill's own items get there at its end.
+        if (m_dlg.m_headerModel->IsShown(id))
+            m_dlg.m_headerTree->setExpanded(m_dlg.m_headerModel->IndexOf(id), true);
+        else if (m_dlg.m_headerModel->Contains(id))
+            m_dlg.m_pendingExpansions.append(id);
     }
 
     void SetIcon(int id, int image, int selectedImage) override {
-        QTreeWidgetItem* item = m_dlg.HeaderItem(id);
-        if (!item)
-            return;
-        const int key = image * kHeaderIconCount + selectedImage;
-        auto icon = m_icons.find(key);
-        if (icon == m_icons.end())
-            icon = m_icons.insert(key, m_dlg.HeaderIcon(image, selectedImage));
-        item->setIcon(0, *icon);
+        m_dlg.m_headerModel->SetImages(id, image, selectedImage);
     }
 
 private:
     static constexpr qint64 kPumpIntervalMs = 15;
+    static constexpr int kProgressSteps = 1000;
+    static constexpr int kStepsPerClock = 32;
 
     CReaderDlg& m_dlg;
+    int m_last = 0;
+    int m_stride = 1;
+    int m_stepsUnclocked = 0;
     QElapsedTimer m_sincePump;
-    const QFont m_bold = [] {
-        QFont font;
-        font.setBold(true);
-        return font;
-    }();
-    QIcon m_plain; // the tree's first image, selected or not
-    QHash<int, QIcon> m_icons;
 };
 
 // What the article being shown does to the window. The tree item is held by its identifier, as
@@ -391,8 +380,10 @@ void CReaderDlg::CreateControls() {
     m_btnBack = button(IDC_BACK, "戻る", 313, 16, 23, 13);
     m_btnForward = button(IDC_FORWARD, "進む", 337, 16, 23, 13);
 
-    m_headerTree = new QTreeWidget(this);
+    m_headerTree = new QTreeView(this);
     place(m_headerTree, IDC_HEADER_TREE, 107, 31, 253, 86);
+    m_headerModel = new CHeaderTreeModel(m_headerTree);
+    m_headerTree->setModel(m_headerModel);
     m_headerTree->setHeaderHidden(true);
     m_headerTree->setRootIsDecorated(true);
     m_headerTree->setUniformRowHeights(true);
@@ -426,8 +417,8 @@ void CReaderDlg::CreateControls() {
     connect(m_btnSearch, &QPushButton::clicked, this, &CReaderDlg::OnHeaderSearch);
     connect(m_serverTree, &QTreeWidget::itemSelectionChanged, this,
             &CReaderDlg::OnSelchangedServerTree);
-    connect(m_headerTree, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current) { OnSelchangedHeaderTree(current); });
+    connect(m_headerTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { OnSelchangedHeaderTree(current); });
     connect(m_partList, &QListWidget::itemSelectionChanged, this, &CReaderDlg::ShowSelectedPart);
     connect(m_btnAddressBook, &QPushButton::clicked, this, &CReaderDlg::OnAddressBook);
     connect(m_btnBack, &QPushButton::clicked, this, &CReaderDlg::OnBack);
@@ -452,9 +443,11 @@ void CReaderDlg::OnInitDialog() {
     palette.setColor(QPalette::Base, Qt::white);
     m_headerTree->setPalette(palette);
     m_headerTree->setIconSize(QSize(16, 16));
+    m_headerModel->SetIconSource(
+        [this](int image, int selectedImage) { return HeaderIcon(image, selectedImage); });
 
     // Storage for the message-ID index, never shown.
-    m_messageIdIndex = new QListWidget(this);
+    m_messageIdIndex = new CMessageIdIndexList(this);
     m_messageIdIndex->setObjectName(QString::fromUtf8(kMessageIdIndexName));
     m_messageIdIndex->setGeometry(QRect());
     m_messageIdIndex->hide();
@@ -517,8 +510,8 @@ void CReaderDlg::EnableCommands() {
     m_btnPost->setEnabled(group);
     // The current item is the selected one: a click makes an item current before it becomes
     // selected, and the selection handler enables the commands in between.
-    m_btnReply->setEnabled(m_headerTree->currentItem() != nullptr);
-    m_btnSearch->setEnabled(m_headerTree->topLevelItemCount() > 0);
+    m_btnReply->setEnabled(m_headerTree->currentIndex().isValid());
+    m_btnSearch->setEnabled(m_headerModel->rowCount() > 0);
     m_btnExit->setEnabled(true);
 }
 
@@ -699,36 +692,40 @@ void CReaderDlg::FillHeaderTree() {
 
         CHeaderTreeFill fill(*this);
         ::FillHeaderTree(CurrentGroupDirectory(), fill);
+        m_messageIdIndex->Entries()->Flush();
         AttachHeaderItems();
     }
     ResetProgress();
 }
 
 void CReaderDlg::ClearHeaderTree() {
-    qDeleteAll(m_pendingHeaderItems);
-    m_pendingHeaderItems.clear();
     m_pendingExpansions.clear();
-    m_headerTree->clear();
-    m_headerItems.clear();
+    m_headerModel->Clear();
 }
 
 void CReaderDlg::AttachHeaderItems() {
     // One insertion for the whole fill: the view lays its rows out once, not once per item.
-    m_headerTree->addTopLevelItems(m_pendingHeaderItems);
-    m_pendingHeaderItems.clear();
+    m_headerModel->ShowPending();
     for (int id : std::as_const(m_pendingExpansions))
-        if (QTreeWidgetItem* item = HeaderItem(id))
-            item->setExpanded(true);
+        m_headerTree->setExpanded(m_headerModel->IndexOf(id), true);
     m_pendingExpansions.clear();
     m_headerTree->viewport()->update();
 }
 
-QTreeWidgetItem* CReaderDlg::HeaderItem(int id) const {
-    return m_headerItems.value(id, nullptr);
+QModelIndex CReaderDlg::HeaderItem(int id) const {
+    return m_headerModel->IndexOf(id);
 }
 
-int CReaderDlg::HeaderItemId(const QTreeWidgetItem* item) const {
-    return item ? item->data(0, kHeaderItemIdRole).toInt() : 0;
+int CReaderDlg::HeaderItemId(const QModelIndex& item) const {
+    return item.model() == m_headerModel ? CHeaderTreeModel::IdOf(item) : 0;
+}
+
+QTreeView* CReaderDlg::HeaderTree() const {
+    return m_headerTree;
+}
+
+CHeaderTreeModel* CReaderDlg::HeaderModel() const {
+    return m_headerModel;
 }
 
 int CReaderDlg::MessageIdIndexCount() const {
@@ -736,8 +733,7 @@ int CReaderDlg::MessageIdIndexCount() const {
 }
 
 std::string CReaderDlg::MessageIdIndexEntry(int row) const {
-    const QListWidgetItem* entry = m_messageIdIndex->item(row);
-    return entry ? entry->data(kIndexBytesRole).toByteArray().toStdString() : std::string();
+    return m_messageIdIndex->Entries()->Entry(row);
 }
 
 void CReaderDlg::SetStatusText(const QString& text) {
@@ -774,10 +770,10 @@ IProgress& CReaderDlg::Progress() {
     return *m_configProgress;
 }
 
-void CReaderDlg::OnSelchangedHeaderTree(QTreeWidgetItem* current) {
+void CReaderDlg::OnSelchangedHeaderTree(const QModelIndex& current) {
     if (m_clearingHeaderTree)
         return;
-    if (!current)
+    if (!current.isValid())
         return;
     // The fetch lets events through, and with them further selections; they wait for nothing
     // and show nothing.
@@ -804,9 +800,9 @@ void CReaderDlg::OnSelchangedHeaderTree(QTreeWidgetItem* current) {
     m_loadingArticle = 0;
 }
 
-void CReaderDlg::SetHeaderPath(const QTreeWidgetItem* item) {
-    std::vector<const QTreeWidgetItem*> chain;
-    for (const QTreeWidgetItem* p = item; p; p = p->parent())
+void CReaderDlg::SetHeaderPath(const QModelIndex& item) {
+    std::vector<QModelIndex> chain;
+    for (QModelIndex p = item; p.isValid(); p = p.parent())
         chain.push_back(p);
     // Deeper threads keep the item and its nearest ancestors: the top of the thread drops out.
     if (chain.size() > static_cast<std::size_t>(kHeaderPathLabels))
@@ -877,17 +873,15 @@ void CReaderDlg::ShowSelectedPart() {
 }
 
 void CReaderDlg::SetHeaderItemFetched(int id) {
-    QTreeWidgetItem* item = HeaderItem(id);
-    if (!item)
+    if (!m_headerModel->Contains(id))
         return;
-    SetItemBold(item, false);
+    m_headerModel->SetBold(id, false);
     SetHeaderItemRead(id);
     m_headerTree->viewport()->update();
 }
 
 void CReaderDlg::SetHeaderItemRead(int id) {
-    if (QTreeWidgetItem* item = HeaderItem(id))
-        item->setIcon(0, HeaderIcon(kImageRead, kImageReadSelected));
+    m_headerModel->SetImages(id, kImageRead, kImageReadSelected);
 }
 
 int CReaderDlg::MessageIdIndexRow(int recordIndex) const {
@@ -1009,8 +1003,9 @@ std::vector<std::string> CReaderDlg::MessageIdIndexEntries() const {
 }
 
 void CReaderDlg::SelectHeaderItem(int id) {
-    if (QTreeWidgetItem* item = HeaderItem(id))
-        m_headerTree->setCurrentItem(item);
+    const QModelIndex item = HeaderItem(id);
+    if (item.isValid())
+        m_headerTree->setCurrentIndex(item);
 }
 
 void CReaderDlg::OnSync() {

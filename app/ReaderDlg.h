@@ -23,6 +23,10 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class CHeaderTreeModel;
+class CMessageIdIndexList;
+class QModelIndex;
+class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -171,9 +175,13 @@ public:
     // The directory of the current group.
     std::string CurrentGroupDirectory() const;
 
-    // The header tree item a message-ID index entry names, or null; and back.
-    QTreeWidgetItem* HeaderItem(int id) const;
-    int HeaderItemId(const QTreeWidgetItem* item) const;
+    // The header tree item a message-ID index entry names (an invalid index when there is none
+    // in the view); and back (0 for none).
+    QModelIndex HeaderItem(int id) const;
+    int HeaderItemId(const QModelIndex& item) const;
+    // The header tree (control 1007) and its items.
+    QTreeView* HeaderTree() const;
+    CHeaderTreeModel* HeaderModel() const;
     // The message-ID index: entries "%d %s ,%d" in Shift_JIS, exactly as the fill made them.
     int MessageIdIndexCount() const;
     std::string MessageIdIndexEntry(int row) const;
@@ -195,7 +203,7 @@ public:
     const std::string& DatabasePath() const { return m_mdbPath; }
 
     CHtmlViewCtl* HtmlView() const { return m_htmlView; }
-    QListWidget* MessageIdIndex() const { return m_messageIdIndex; }
+    CMessageIdIndexList* MessageIdIndex() const { return m_messageIdIndex; }
 
     // Header-tree icon showing image (0-7) normally and selectedImage while selected.
     QIcon HeaderIcon(int image, int selectedImage) const;
@@ -234,9 +242,9 @@ protected:
     void OnHeaderSearch();
     // A new item of the server/group tree was selected.
     void OnSelchangedServerTree();
-    // A new item of the header tree was selected (current is the new item, or null): shows its
-    // article, fetching it into the cache first when needed.
-    void OnSelchangedHeaderTree(QTreeWidgetItem* current);
+    // A new item of the header tree was selected (current is the new item, or an invalid index
+    // for none): shows its article, fetching it into the cache first when needed.
+    void OnSelchangedHeaderTree(const QModelIndex& current);
     // Shows the file of the part list's selected entry in the article view.
     void ShowSelectedPart();
     // Button 1022: the address book window over the main database.
@@ -281,7 +289,7 @@ private:
     // Puts the items made by a fill into the header tree and expands those it asked for.
     void AttachHeaderItems();
     // Records the labels of item and its ancestors in the header path.
-    void SetHeaderPath(const QTreeWidgetItem* item);
+    void SetHeaderPath(const QModelIndex& item);
     // Lists the parts of the article shown, sorted by text without regard to letter case, and
     // selects the one to show first: "1: Body" for a whole text body (parseResult 1), else the
     // last entry of a text or HTML file.
@@ -317,23 +325,21 @@ private:
     QPushButton* m_btnHome = nullptr;
     QPushButton* m_btnBack = nullptr;
     QPushButton* m_btnForward = nullptr;
-    QTreeWidget* m_headerTree = nullptr;
+    QTreeView* m_headerTree = nullptr;
+    CHeaderTreeModel* m_headerModel = nullptr;
     QPlainTextEdit* m_articleEdit = nullptr;
     QListWidget* m_partList = nullptr;
     QLabel* m_status = nullptr;
     QProgressBar* m_progress = nullptr;
     QFrame* m_htmlFrame = nullptr;
-    QListWidget* m_messageIdIndex = nullptr;
+    CMessageIdIndexList* m_messageIdIndex = nullptr;
     QIcon m_icon;
     QAction* m_aboutAction = nullptr;
 
     CBusyState m_busy;
     std::unique_ptr<CWindowProgress> m_configProgress;
-    // Items of the header tree by identifier; rebuilt with the tree.
-    QHash<int, QTreeWidgetItem*> m_headerItems;
-    // A fill builds its threads outside the tree and hands them over at its end, since a tree
-    // view lays out all its rows again whenever rows were added.
-    QList<QTreeWidgetItem*> m_pendingHeaderItems;
+    // A fill builds its threads outside the view and hands them over at its end, since a tree
+    // view lays out all its rows again whenever rows were added; the items it expands wait here.
     QList<int> m_pendingExpansions;
     int m_lastHeaderItemId = 0;
 };

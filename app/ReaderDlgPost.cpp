@@ -47,10 +47,10 @@ void CReaderDlg::RunCompose(bool reply) {
         const int row = parts.isEmpty() ? -1 : m_partList->row(parts.front());
         const CPartEntry* part =
             row >= 0 && row < static_cast<int>(entries.size()) ? &entries[row] : nullptr;
-        const QTreeWidgetItem* header = m_headerTree->currentItem();
+        const QModelIndex header = m_headerTree->currentIndex();
         const CReplyContext replyTo =
             MakeReplyContext(m_baseDir, context.server, context.newsgroup,
-                             header ? TreeItemText(header) : std::string(), part);
+                             header.isValid() ? TreeItemText(header) : std::string(), part);
         context.replySubject = replyTo.subject;
         context.references = replyTo.references;
         context.preloadFile = replyTo.preloadFile;

@@ -3,6 +3,7 @@
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <unordered_map>
 #include <unordered_set>
@@ -11,22 +12,24 @@
 namespace {
 
 // A field read the way a fixed buffer holds it: cut to size - 1 bytes, ending at a NUL byte,
-// empty when the field is Null or the cursor is past the last record. One scratch buffer serves
-// every read of a fill.
-std::string ReadField(CDbTable& table, const char* field, std::size_t size,
-                      std::vector<char>& scratch) {
-    scratch.assign(size, '\0');
-    table.GetField(field, "", scratch.data(), static_cast<int>(size));
-    return std::string(scratch.data());
+// empty when the field is Null or the cursor is past the last record.
+std::string ReadField(CDbTable& table, const char* field, std::size_t size) {
+    std::string value;
+    table.GetField(field, "", value);
+    value.resize(std::min({value.size(), value.find('\0'), size - 1}));
+    return value;
 }
 
-// Names of the files in the group directory, read once, so that the many articles that were
-// never fetched cost no file-system query of their own.
-std::unordered_set<std::string> FilesIn(const std::string& dir) {
+// Names of the cache files in the group directory, read once, so that the many articles that
+// were never fetched cost no file-system query of their own.
+std::unordered_set<std::string> CacheFilesIn(const std::string& dir) {
     std::unordered_set<std::string> names;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        names.insert(it->path().filename().string());
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.ends_with(kCacheFileSuffix))
+            names.insert(std::move(name));
+    }
     return names;
 }
 
@@ -67,8 +70,7 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
     itemOf.reserve(static_cast<std::size_t>(count));
     int inserted = 0;
     int firstTopLevel = 0;
-    std::vector<char> scratch;
-    const std::unordered_set<std::string> files = FilesIn(groupDir);
+    const std::unordered_set<std::string> files = CacheFilesIn(groupDir);
 
     for (int i = 0; i <= count; ++i) {
         sink.Step(i);
@@ -81,9 +83,9 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
             table.MoveNext();
             continue;
         }
-        const std::string num = ReadField(table, "NUM", kTreeNumBufferSize, scratch);
-        const std::string sub = ReadField(table, "SUB", kTreeSubBufferSize, scratch);
-        const std::string read = ReadField(table, "READ", kTreeReadBufferSize, scratch);
+        const std::string num = ReadField(table, "NUM", kTreeNumBufferSize);
+        const std::string sub = ReadField(table, "SUB", kTreeSubBufferSize);
+        const std::string read = ReadField(table, "READ", kTreeReadBufferSize);
         const std::string label = num + " " + sub;
 
         int parentId = 0;
@@ -106,7 +108,9 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
         }
 
         if (IsBracketedMessageId(mesid)) {
-            const bool cached = files.count(CacheFileName(mesid)) != 0 &&
+            // Every cache file name ends as the cache files' do: with none of them in the
+            // directory, no name need be made.
+            const bool cached = !files.empty() && files.count(CacheFileName(mesid)) != 0 &&
                                 IsArticleCached(CacheFilePath(groupDir, mesid));
             if (id != 0) {
                 if (!cached) {

@@ -6,30 +6,30 @@
 #include <QByteArray>
 #include <QTreeWidget>
 
-namespace {
-
-// Item data role holding the Shift_JIS bytes of column 0.
-constexpr int kSjisTextRole = Qt::UserRole + 0x51;
-
-} // namespace
-
 void SetTreeItemText(QTreeWidgetItem* item, const std::string& sjisText) {
     item->setText(0, FromSjis(sjisText));
-    item->setData(0, kSjisTextRole,
+    item->setData(0, kTreeItemSjisRole,
                   QByteArray(sjisText.data(), static_cast<qsizetype>(sjisText.size())));
 }
 
 void SetHeaderItemText(QTreeWidgetItem* item, const std::string& sjisLabel) {
     item->setText(0, FromSjisHeader(sjisLabel));
-    item->setData(0, kSjisTextRole,
+    item->setData(0, kTreeItemSjisRole,
                   QByteArray(sjisLabel.data(), static_cast<qsizetype>(sjisLabel.size())));
 }
 
 std::string TreeItemText(const QTreeWidgetItem* item) {
-    const QVariant bytes = item->data(0, kSjisTextRole);
+    const QVariant bytes = item->data(0, kTreeItemSjisRole);
     if (bytes.typeId() == QMetaType::QByteArray)
         return bytes.toByteArray().toStdString();
     return ToSjis(item->text(0));
+}
+
+std::string TreeItemText(const QModelIndex& index) {
+    const QVariant bytes = index.data(kTreeItemSjisRole);
+    if (bytes.typeId() == QMetaType::QByteArray)
+        return bytes.toByteArray().toStdString();
+    return ToSjis(index.data().toString());
 }
 
 QTreeWidgetItem* FindTreeChild(QTreeWidget* tree, const std::string& sjisText,

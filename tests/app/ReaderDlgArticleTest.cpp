@@ -1,3 +1,5 @@
+#include "app/HeaderTreeModel.h"
+#include "app/MessageIdIndexList.h"
 #include "app/ReaderDlg.h"
 #include "base/TempFile.h"
 #include "mime/ArticleParser.h"
@@ -12,6 +14,7 @@
 #include "viewer/PartScheme.h"
 
 #include "../nntp/NntpTestSupport.h"
+#include "support/ModelItems.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
 
@@ -22,6 +25,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QWebEnginePage>
 
@@ -163,12 +167,12 @@ private:
     template <class T> T* Control(int id) const {
         return m_dlg->findChild<T*>(QString::number(id));
     }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_HEADER_TREE); }
+    QTreeView* HeaderTree() const { return Control<QTreeView>(CReaderDlg::IDC_HEADER_TREE); }
     QListWidget* PartList() const { return Control<QListWidget>(CReaderDlg::IDC_PART_LIST); }
     CHtmlViewCtl* View() const { return m_dlg->HtmlView(); }
     // The header item whose shown text begins with the article number and a blank.
-    QTreeWidgetItem* Header(const QString& number) const;
-    void Select(QTreeWidgetItem* item) const { HeaderTree()->setCurrentItem(item); }
+    QModelIndex Header(const QString& number) const;
+    void Select(const QModelIndex& item) const { HeaderTree()->setCurrentIndex(item); }
     // Runs action and waits for the article view to finish the load it starts.
     bool Shows(const std::function<void()>& action) const;
     QString ViewText() const;
@@ -177,7 +181,7 @@ private:
         return PartUrl(PartFilePath(entry, data));
     }
     int ImageIndex(const QIcon& icon, QIcon::Mode mode) const;
-    QString Images(const QTreeWidgetItem* item) const;
+    QString Images(const QModelIndex& item) const;
     std::string Read(int record) const;
 
     std::unique_ptr<TestDir> m_temp;
@@ -239,12 +243,11 @@ void ReaderDlgArticleTest::Open(const std::vector<HeaderRow>& rows) {
     QCOMPARE(m_dlg->CurrentGroup(), std::string(kGroup));
 }
 
-QTreeWidgetItem* ReaderDlgArticleTest::Header(const QString& number) const {
-    QTreeWidgetItemIterator it(HeaderTree());
-    for (; *it; ++it)
-        if ((*it)->text(0).startsWith(number + QLatin1Char(' ')))
-            return *it;
-    return nullptr;
+QModelIndex ReaderDlgArticleTest::Header(const QString& number) const {
+    for (const QModelIndex& item : AllIndexes(HeaderTree()->model()))
+        if (item.data().toString().startsWith(number + QLatin1Char(' ')))
+            return item;
+    return {};
 }
 
 bool ReaderDlgArticleTest::Shows(const std::function<void()>& action) const {
@@ -280,10 +283,10 @@ int ReaderDlgArticleTest::ImageIndex(const QIcon& icon, QIcon::Mode mode) const 
     return -1;
 }
 
-QString ReaderDlgArticleTest::Images(const QTreeWidgetItem* item) const {
+QString ReaderDlgArticleTest::Images(const QModelIndex& item) const {
     return QStringLiteral("%1/%2")
-        .arg(ImageIndex(item->icon(0), QIcon::Normal))
-        .arg(ImageIndex(item->icon(0), QIcon::Selected));
+        .arg(ImageIndex(IconOf(item), QIcon::Normal))
+        .arg(ImageIndex(IconOf(item), QIcon::Selected));
 }
 
 std::string ReaderDlgArticleTest::Read(int record) const {
@@ -301,9 +304,9 @@ void ReaderDlgArticleTest::plainArticleIsFetchedOnce() {
     ScriptedNntpServer server(ArticleScript("1", article));
     SetDefaultNntpPort(server.Port());
 
-    QTreeWidgetItem* item = Header(QStringLiteral("1"));
-    QVERIFY(item);
-    QVERIFY(item->font(0).bold());
+    QModelIndex item = Header(QStringLiteral("1"));
+    QVERIFY(item.isValid());
+    QVERIFY(IsBold(item));
     QCOMPARE(Images(item), QStringLiteral("0/1"));
     QVERIFY(!Control<QWidget>(CReaderDlg::IDC_REPLY)->isEnabled());
 
@@ -316,7 +319,7 @@ void ReaderDlgArticleTest::plainArticleIsFetchedOnce() {
     QCOMPARE(SelectedPart(), QStringLiteral("1: Body"));
     QCOMPARE(View()->url(), PartUrlOf("1: Body", 0));
     QVERIFY(ViewText().startsWith(QStringLiteral("Hello everyone,\n")));
-    QVERIFY(!item->font(0).bold());
+    QVERIFY(!IsBold(item));
     QCOMPARE(Images(item), QStringLiteral("2/3"));
     QCOMPARE(Read(0), std::string("YES"));
     QCOMPARE(m_dlg->ArticleLoading(), 0);
@@ -324,7 +327,7 @@ void ReaderDlgArticleTest::plainArticleIsFetchedOnce() {
     QCOMPARE(m_dlg->MessageIdIndex()->currentRow(), 0);
 
     // From the cache the second time: no connection, the same parts.
-    Select(nullptr);
+    Select(QModelIndex());
     QElapsedTimer timer;
     qint64 handled = 0;
     timer.start();
@@ -496,16 +499,16 @@ void ReaderDlgArticleTest::selectionWhileLoadingIsIgnored() {
     SetDefaultNntpPort(server.Port());
     SetNntpPumpHook(&PumpMessages);
 
-    QTreeWidgetItem* first = Header(QStringLiteral("1"));
-    QTreeWidgetItem* second = Header(QStringLiteral("2"));
+    QModelIndex first = Header(QStringLiteral("1"));
+    QModelIndex second = Header(QStringLiteral("2"));
     int loadingSeen = -1;
-    QTreeWidgetItem* currentAfterClick = nullptr;
+    QModelIndex currentAfterClick;
     QTimer::singleShot(200, this, [&] {
         loadingSeen = m_dlg->ArticleLoading();
         // The user's click is held back altogether ...
         QTest::mouseClick(HeaderTree()->viewport(), Qt::LeftButton, {},
-                          HeaderTree()->visualItemRect(second).center());
-        currentAfterClick = HeaderTree()->currentItem();
+                          HeaderTree()->visualRect(second).center());
+        currentAfterClick = HeaderTree()->currentIndex();
         // ... while a selection the program makes goes through, but loads nothing.
         Select(second);
     });
@@ -513,14 +516,14 @@ void ReaderDlgArticleTest::selectionWhileLoadingIsIgnored() {
 
     QCOMPARE(loadingSeen, 1);
     QCOMPARE(currentAfterClick, first);
-    QCOMPARE(HeaderTree()->currentItem(), second);
+    QCOMPARE(HeaderTree()->currentIndex(), second);
     QCOMPARE(server.AcceptedConnections(), std::size_t(1));
     QCOMPARE(server.Received(0), Transcript("1"));
     QVERIFY(fs::exists(CachePath("<first@x>")));
     QVERIFY(!fs::exists(CachePath("<second@x>")));
     QVERIFY(ViewText().startsWith(QStringLiteral("Hello everyone,\n")));
     QCOMPARE(m_dlg->HeaderPath()[0], TreeItemText(first));
-    QVERIFY(second->font(0).bold());
+    QVERIFY(IsBold(second));
     QCOMPARE(Images(second), QStringLiteral("0/1"));
     QCOMPARE(Read(1), std::string());
     QCOMPARE(m_dlg->ArticleLoading(), 0);
@@ -553,11 +556,11 @@ void ReaderDlgArticleTest::selectionsThatShowNothing() {
     Open({{"1", "<one@x>", "one", ""}, {"x1", "", "no Message-ID", ""}});
     ScriptedNntpServer server; // anything that connects is recorded, and nothing is answered
     SetDefaultNntpPort(server.Port());
-    QTreeWidgetItem* item = Header(QStringLiteral("1"));
+    QModelIndex item = Header(QStringLiteral("1"));
     if (!label.isEmpty()) {
-        item = new QTreeWidgetItem;
-        SetTreeItemText(item, label.toStdString());
-        HeaderTree()->addTopLevelItem(item);
+        m_dlg->HeaderModel()->Insert(0, 0, label.toStdString());
+        m_dlg->HeaderModel()->ShowPending();
+        item = HeaderTree()->model()->index(HeaderTree()->model()->rowCount() - 1, 0);
     }
     const QUrl before = View()->url();
     m_dlg->SetHeaderTreeClearing(clearing);
@@ -626,7 +629,7 @@ void ReaderDlgArticleTest::fetchOutcomes() {
     const QUrl shown = View()->url();
     QCOMPARE(shown, PartUrlOf("1: Body", 0));
 
-    QTreeWidgetItem* item = Header(QStringLiteral("1"));
+    QModelIndex item = Header(QStringLiteral("1"));
     QSignalSpy started(View(), &QWebEngineView::loadStarted);
     Select(item);
     if (script > 0)
@@ -646,7 +649,7 @@ void ReaderDlgArticleTest::fetchOutcomes() {
     QCOMPARE(Read(0), std::string(read ? "YES" : ""));
     QCOMPARE(Images(item), read ? QStringLiteral("2/3") : QStringLiteral("0/1"));
     // Nothing arrived, so the article is still not in the cache.
-    QVERIFY(item->font(0).bold());
+    QVERIFY(IsBold(item));
     QCOMPARE(m_dlg->ArticleLoading(), 0);
 }
 
@@ -677,8 +680,8 @@ void ReaderDlgArticleTest::headerPath() {
     const std::string mesid = "<" + std::to_string(selected) + "@x>";
     QVERIFY(WriteWholeFile(CachePath(mesid), kSmallArticle));
 
-    QTreeWidgetItem* item = Header(QString::number(selected + 1));
-    QVERIFY(item);
+    QModelIndex item = Header(QString::number(selected + 1));
+    QVERIFY(item.isValid());
     QVERIFY(Shows([&] { Select(item); }));
 
     const auto& path = m_dlg->HeaderPath();
@@ -712,12 +715,12 @@ void ReaderDlgArticleTest::indexEntryOfTheArticlesRecord() {
     };
     for (const Case& c : {Case{"c", 1, "2 <c@x> ,"}, Case{"e", 3, "4 <e@x> ,"},
                           Case{"a", 0, "0 <a@x> ,"}, Case{"d", 1, "2 <c@x> ,"}}) {
-        QTreeWidgetItem* item = nullptr;
-        QTreeWidgetItemIterator it(HeaderTree());
-        for (; *it && !item; ++it)
-            if ((*it)->text(0).endsWith(QLatin1Char(' ') + QLatin1String(c.subject)))
-                item = *it;
-        QVERIFY(item);
+        QModelIndex item;
+        for (const QModelIndex& each : AllIndexes(HeaderTree()->model()))
+            if (!item.isValid() &&
+                each.data().toString().endsWith(QLatin1Char(' ') + QLatin1String(c.subject)))
+                item = each;
+        QVERIFY(item.isValid());
         Select(item);
         QCOMPARE(m_dlg->MessageIdIndex()->currentRow(), c.row);
         QVERIFY2(m_dlg->MessageIdIndexEntry(c.row).starts_with(c.entryStart), c.subject);

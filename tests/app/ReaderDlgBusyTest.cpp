@@ -1,3 +1,4 @@
+#include "app/MessageIdIndexList.h"
 #include "app/ReaderDlg.h"
 #include "base/TempFile.h"
 #include "nntp/NntpSocket.h"
@@ -11,6 +12,7 @@
 
 #include "../nntp/HeaderDownloadTestSupport.h"
 #include "../nntp/NntpTestSupport.h"
+#include "support/ModelItems.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
 
@@ -20,6 +22,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <atomic>
@@ -129,10 +132,11 @@ private:
     }
     bool IsEnabled(int id) const { return Control<QWidget>(id)->isEnabled(); }
     QTreeWidget* ServerTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_SERVER_TREE); }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_HEADER_TREE); }
+    QTreeView* HeaderTree() const { return Control<QTreeView>(CReaderDlg::IDC_HEADER_TREE); }
     QTreeWidgetItem* GroupItem(const char* last) const;
     // A click of the user on the item, or on the button.
     static void ClickItem(QTreeWidget* tree, QTreeWidgetItem* item);
+    static void ClickItem(QTreeView* tree, const QModelIndex& item);
     void Click(int id) const { QTest::mouseClick(Control<QPushButton>(id), Qt::LeftButton); }
     // Runs action at the first event the window handles after flag was set.
     void OnceSet(const std::atomic<bool>& flag, std::function<void()> action);
@@ -217,6 +221,12 @@ void ReaderDlgBusyTest::ClickItem(QTreeWidget* tree, QTreeWidgetItem* item) {
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
 }
 
+void ReaderDlgBusyTest::ClickItem(QTreeView* tree, const QModelIndex& item) {
+    QVERIFY(item.isValid());
+    tree->scrollTo(item);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(item).center());
+}
+
 void ReaderDlgBusyTest::OnceSet(const std::atomic<bool>& flag, std::function<void()> action) {
     m_probe = std::make_unique<QTimer>();
     m_probe->setInterval(5);
@@ -231,8 +241,8 @@ void ReaderDlgBusyTest::OnceSet(const std::atomic<bool>& flag, std::function<voi
 
 QStringList ReaderDlgBusyTest::HeaderLabels() const {
     QStringList labels;
-    for (QTreeWidgetItemIterator it(HeaderTree()); *it; ++it)
-        labels << (*it)->text(0);
+    for (const QModelIndex& item : AllIndexes(HeaderTree()->model()))
+        labels << item.data().toString();
     return labels;
 }
 
@@ -268,7 +278,7 @@ void ReaderDlgBusyTest::articleFetchKeepsItsGroup() {
         QTest::keyClick(HeaderTree(), Qt::Key_Up);
     });
 
-    QTreeWidgetItem* first = HeaderTree()->topLevelItem(0);
+    const QModelIndex first = HeaderTree()->model()->index(0, 0);
     ClickItem(HeaderTree(), first);
     QVERIFY(server.WaitForClosedConnections(1));
 
@@ -285,7 +295,7 @@ void ReaderDlgBusyTest::articleFetchKeepsItsGroup() {
     QCOMPARE(m_dlg->CurrentGroup(), std::string(kOne));
     QCOMPARE(ServerTree()->currentItem(), GroupItem("one"));
     QCOMPARE(HeaderLabels(), QStringList{QStringLiteral("1 first of one")});
-    QCOMPARE(HeaderTree()->currentItem(), HeaderTree()->topLevelItem(0));
+    QCOMPARE(HeaderTree()->currentIndex(), HeaderTree()->model()->index(0, 0));
     for (int id : {1006, 1012, 1010, 1011, 1019, 1})
         QVERIFY2(IsEnabled(id), qPrintable(QString::number(id)));
     QVERIFY(m_ui.Messages().empty());
@@ -313,7 +323,7 @@ void ReaderDlgBusyTest::headerTreeFillKeepsItsGroup() {
         armed = true;
         QTimer::singleShot(0, this, [&] {
             clicked = true;
-            filling = HeaderTree()->topLevelItemCount() == 0 &&
+            filling = HeaderTree()->model()->rowCount() == 0 &&
                       Control<QProgressBar>(CReaderDlg::IDC_PROGRESS)->maximum() == 20000;
             ClickItem(ServerTree(), GroupItem("two"));
         });
@@ -327,7 +337,7 @@ void ReaderDlgBusyTest::headerTreeFillKeepsItsGroup() {
     QCOMPARE(HeaderLabels(), labels);
     QCOMPARE(m_dlg->MessageIdIndexCount(), 20000);
     QVERIFY(m_dlg->MessageIdIndexEntry(19999).starts_with("19999 <20000@one> ,"));
-    QVERIFY(!HeaderTree()->currentItem());
+    QVERIFY(!HeaderTree()->currentIndex().isValid());
     QVERIFY(IsEnabled(1006));
     QVERIFY(IsEnabled(1019));
     QVERIFY(!IsEnabled(1011));
@@ -510,7 +520,7 @@ void ReaderDlgBusyTest::closeDuringArticleFetch() {
         QTest::keyClick(HeaderTree(), Qt::Key_Escape);
         visibleAfterClose = m_dlg->isVisible();
     });
-    ClickItem(HeaderTree(), HeaderTree()->topLevelItem(0));
+    ClickItem(HeaderTree(), HeaderTree()->model()->index(0, 0));
     QVERIFY(server.WaitForClosedConnections(1));
 
     // The article came in whole and was marked read before the window closed.

@@ -17,6 +17,7 @@
 
 #include "../nntp/HeaderDownloadTestSupport.h"
 #include "InnTestSupport.h"
+#include "support/ModelItems.h"
 #include "support/QtTestStrings.h"
 #include "support/TestDir.h"
 
@@ -29,6 +30,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QWebEnginePage>
@@ -167,12 +169,12 @@ private:
     template <class T> T* Control(int id) const {
         return m_dlg->findChild<T*>(QString::number(id));
     }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_HEADER_TREE); }
+    QTreeView* HeaderTree() const { return Control<QTreeView>(CReaderDlg::IDC_HEADER_TREE); }
     QListWidget* PartList() const { return Control<QListWidget>(CReaderDlg::IDC_PART_LIST); }
     CHtmlViewCtl* View() const { return m_dlg->HtmlView(); }
     std::string Base() const { return m_root->Path() + "/base"; }
     std::string GroupDir() const { return GroupDirectory(Base(), kServer, m_group); }
-    QTreeWidgetItem* HeaderItem(int num) const;
+    QModelIndex HeaderItem(int num) const;
     bool Shows(const std::function<void()>& action) const;
     QStringList ViewLines() const;
     void CompareRows(const std::vector<std::string>& actual,
@@ -236,12 +238,12 @@ void ReaderDlgCharsetInnTest::cleanupTestCase() {
     m_temp.reset();
 }
 
-QTreeWidgetItem* ReaderDlgCharsetInnTest::HeaderItem(int num) const {
+QModelIndex ReaderDlgCharsetInnTest::HeaderItem(int num) const {
     const std::string prefix = std::to_string(num) + " ";
-    for (QTreeWidgetItemIterator it(HeaderTree()); *it; ++it)
-        if (TreeItemText(*it).starts_with(prefix))
-            return *it;
-    return nullptr;
+    for (const QModelIndex& item : AllIndexes(HeaderTree()->model()))
+        if (TreeItemText(item).starts_with(prefix))
+            return item;
+    return {};
 }
 
 bool ReaderDlgCharsetInnTest::Shows(const std::function<void()>& action) const {
@@ -303,12 +305,12 @@ void ReaderDlgCharsetInnTest::updateStoresTheBytesAsEver() {
     QVERIFY(rows[0].find("=?UTF-8?B?") != std::string::npos);
 
     // The tree shows them decoded, while its items keep the stored bytes.
-    QCOMPARE(HeaderTree()->topLevelItemCount(), kArticleCount);
+    QCOMPARE(HeaderTree()->model()->rowCount(), kArticleCount);
     for (const Article& a : Articles()) {
-        const QTreeWidgetItem* item = HeaderItem(a.num);
-        QVERIFY(item);
-        QCOMPARE(item->text(0), QString::number(a.num) + QLatin1Char(' ') + a.subject);
-        QVERIFY(item->font(0).bold());
+        const QModelIndex item = HeaderItem(a.num);
+        QVERIFY(item.isValid());
+        QCOMPARE(item.data().toString(), QString::number(a.num) + QLatin1Char(' ') + a.subject);
+        QVERIFY(IsBold(item));
     }
     QCOMPARE(TreeItemText(HeaderItem(1)), "1 =?UTF-8?B?VVRGLTjjgafmm7jjgYTjgZ/oqJjkuos=?=");
 }
@@ -371,12 +373,12 @@ void ReaderDlgCharsetInnTest::readEachArticle() {
     const Article& article = Articles()[static_cast<std::size_t>(num - 1)];
     const std::string cachePath = CacheFilePath(GroupDir(), TaggedId(article.id, m_group));
     QVERIFY(!fs::exists(cachePath));
-    QTreeWidgetItem* item = HeaderItem(num);
-    QVERIFY(item);
-    HeaderTree()->scrollToItem(item);
-    const QPoint at = HeaderTree()->visualItemRect(item).center();
+    const QModelIndex item = HeaderItem(num);
+    QVERIFY(item.isValid());
+    HeaderTree()->scrollTo(item);
+    const QPoint at = HeaderTree()->visualRect(item).center();
     QVERIFY(Shows([&] { QTest::mouseClick(HeaderTree()->viewport(), Qt::LeftButton, {}, at); }));
-    QCOMPARE(HeaderTree()->currentItem(), item);
+    QCOMPARE(HeaderTree()->currentIndex(), item);
     QVERIFY(m_ui.Messages().empty());
 
     // The cache holds every line as it came, but for the decodings the fetch always did.
@@ -433,14 +435,14 @@ void ReaderDlgCharsetInnTest::readEachArticle() {
                                       "手がつなぎ直します。")})
             QVERIFY2(lines.contains(text), qPrintable(text));
     }
-    QVERIFY(!item->font(0).bold());
+    QVERIFY(!IsBold(item));
 }
 
 void ReaderDlgCharsetInnTest::replyQuotesThePartConverted() {
     QVERIFY(WriteUserSettings(m_dlg->SettingsPath(), {"Taro", "taro@example.jp", ""}));
-    QTreeWidgetItem* item = HeaderItem(1);
-    QVERIFY(item);
-    QVERIFY(Shows([&] { HeaderTree()->setCurrentItem(item); }));
+    const QModelIndex item = HeaderItem(1);
+    QVERIFY(item.isValid());
+    QVERIFY(Shows([&] { HeaderTree()->setCurrentIndex(item); }));
     QCOMPARE(PartList()->selectedItems().size(), 1);
     QCOMPARE(PartList()->selectedItems().front()->text(), U("1: Body"));
 
@@ -501,7 +503,7 @@ void ReaderDlgCharsetInnTest::searchFindsJapaneseInEveryCharset() {
             continue;
         }
         QVERIFY2(m_ui.Messages().empty(), step.text);
-        QVERIFY2(HeaderTree()->currentItem() == HeaderItem(step.found), step.text);
+        QVERIFY2(HeaderTree()->currentIndex() == HeaderItem(step.found), step.text);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "app/AboutDlg.h"
+#include "app/MessageIdIndexList.h"
 #include "app/ReaderDlg.h"
 #include "nntp/ServerRegDlg.h"
 #include "settings/ProfileFile.h"
@@ -9,6 +10,7 @@
 #include "ui/ScriptedUi.h"
 #include "ui/TreeItems.h"
 
+#include "support/ModelItems.h"
 #include "support/TestDir.h"
 
 #include "support/QtTestStrings.h"
@@ -30,6 +32,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -53,26 +56,32 @@ const std::string kSjisNihongo = "\x93\xfa\x96\x7b\x8c\xea"; // 日本語
 
 // The tree as lines: two blanks per level, the shown text, then [b] when bold and [+] when
 // expanded; with images, the normal and selected image of the item.
-using ImageOf = std::function<QString(const QTreeWidgetItem*)>;
+using ImageOf = std::function<QString(const QModelIndex&)>;
 
-void DumpItem(const QTreeWidgetItem* item, int depth, const ImageOf& image, QStringList& out) {
-    QString line = QString(depth * 2, QLatin1Char(' ')) + item->text(0);
-    if (item->font(0).bold())
+void DumpItem(const QTreeView* tree, const QModelIndex& item, int depth, const ImageOf& image,
+              QStringList& out) {
+    QString line = QString(depth * 2, QLatin1Char(' ')) + item.data().toString();
+    if (IsBold(item))
         line += QStringLiteral(" [b]");
-    if (item->isExpanded())
+    if (tree->isExpanded(item))
         line += QStringLiteral(" [+]");
     if (image)
         line += QLatin1Char(' ') + image(item);
     out << line;
-    for (int i = 0; i < item->childCount(); ++i)
-        DumpItem(item->child(i), depth + 1, image, out);
+    for (int i = 0; i < tree->model()->rowCount(item); ++i)
+        DumpItem(tree, tree->model()->index(i, 0, item), depth + 1, image, out);
 }
 
-QStringList DumpTree(const QTreeWidget* tree, const ImageOf& image = {}) {
+QStringList DumpTree(const QTreeView* tree, const ImageOf& image = {}) {
     QStringList out;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        DumpItem(tree->topLevelItem(i), 0, image, out);
+    for (int i = 0; i < tree->model()->rowCount(); ++i)
+        DumpItem(tree, tree->model()->index(i, 0), 0, image, out);
     return out;
+}
+
+// The child of an item of the header tree.
+QModelIndex Child(const QModelIndex& item, int row) {
+    return item.model()->index(row, 0, item);
 }
 
 QStringList Lines(std::initializer_list<const char*> utf8) {
@@ -156,11 +165,11 @@ private:
     }
     bool IsEnabled(int id) const { return Control<QWidget>(id)->isEnabled(); }
     QTreeWidget* ServerTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_SERVER_TREE); }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_HEADER_TREE); }
+    QTreeView* HeaderTree() const { return Control<QTreeView>(CReaderDlg::IDC_HEADER_TREE); }
     // The item of the server/group tree reached by these shown texts below the root.
     QTreeWidgetItem* Item(const QStringList& path) const;
     void Select(QTreeWidgetItem* item) const { ServerTree()->setCurrentItem(item); }
-    QString ImageName(const QTreeWidgetItem* item) const;
+    QString ImageName(const QModelIndex& item) const;
     int ImageIndex(const QIcon& icon, QIcon::Mode mode) const;
     // Runs action while a probe answers the first modal window with answer.
     void WhileModal(const std::function<void()>& action,
@@ -218,10 +227,10 @@ int ReaderDlgCommandsTest::ImageIndex(const QIcon& icon, QIcon::Mode mode) const
     return -1;
 }
 
-QString ReaderDlgCommandsTest::ImageName(const QTreeWidgetItem* item) const {
+QString ReaderDlgCommandsTest::ImageName(const QModelIndex& item) const {
     return QStringLiteral("%1/%2")
-        .arg(ImageIndex(item->icon(0), QIcon::Normal))
-        .arg(ImageIndex(item->icon(0), QIcon::Selected));
+        .arg(ImageIndex(IconOf(item), QIcon::Normal))
+        .arg(ImageIndex(IconOf(item), QIcon::Selected));
 }
 
 void ReaderDlgCommandsTest::WhileModal(const std::function<void()>& action,
@@ -341,7 +350,7 @@ void ReaderDlgCommandsTest::selectingAGroup() {
         QVERIFY2(IsEnabled(id), qPrintable(QString::number(id)));
     QVERIFY(!IsEnabled(1011));
     QVERIFY(!IsEnabled(1019));
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 0);
+    QCOMPARE(HeaderTree()->model()->rowCount(), 0);
 }
 
 void ReaderDlgCommandsTest::groupNameDepth_data() {
@@ -385,14 +394,14 @@ void ReaderDlgCommandsTest::selectingAComponentKeepsTheGroup() {
     QVERIFY(WriteHeaderTable(groupDir, {{"1", "<a@x>", "one", "", ""}}));
     Select(Item({"s", "fj", "comp", "lang", "cpp"}));
     Select(Item({"s", "fj", "comp", "lang", "c"}));
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 1);
+    QCOMPARE(HeaderTree()->model()->rowCount(), 1);
     QVERIFY(IsEnabled(1019));
 
     for (const QStringList& component : {QStringList{"s", "fj", "comp", "lang"},
                                          QStringList{"s", "fj"}, QStringList{"s"}, QStringList{}}) {
         Select(Item(component));
         QVERIFY2(ServerTree()->currentItem() == Item(component), qPrintable(component.join('.')));
-        QCOMPARE(HeaderTree()->topLevelItemCount(), 0);
+        QCOMPARE(HeaderTree()->model()->rowCount(), 0);
         QCOMPARE(m_dlg->CurrentServer(), std::string("s"));
         QCOMPARE(m_dlg->CurrentGroup(), std::string("fj.comp.lang.c"));
         QCOMPARE(m_dlg->CurrentGroupDirectory(), groupDir);
@@ -416,7 +425,7 @@ void ReaderDlgCommandsTest::serverChosenAsAWhole() {
         QVERIFY2(!IsEnabled(id), qPrintable(QString::number(id)));
     // The header tree fill ran (on nothing) and gave exit back.
     QVERIFY(IsEnabled(1));
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 0);
+    QCOMPARE(HeaderTree()->model()->rowCount(), 0);
     // No group, so no directory for the server either.
     QVERIFY(!fs::exists(Base() + "/s"));
 }
@@ -429,10 +438,10 @@ void ReaderDlgCommandsTest::clearingFlagWhileTheHeaderTreeEmpties() {
     for (int before : {0, 1}) {
         Select(Item({"s", "b"}));
         Select(Item({"s", "a"}));
-        QCOMPARE(HeaderTree()->topLevelItemCount(), 1);
+        QCOMPARE(HeaderTree()->model()->rowCount(), 1);
         // Selected as a user would, without reading the article: no server is behind "s".
         m_dlg->SetArticleLoading(1);
-        HeaderTree()->setCurrentItem(HeaderTree()->topLevelItem(0));
+        HeaderTree()->setCurrentIndex(HeaderTree()->model()->index(0, 0));
         m_dlg->SetArticleLoading(0);
 
         std::vector<int> seen;
@@ -520,7 +529,7 @@ void ReaderDlgCommandsTest::headerTreeOfAGroup() {
 
     Select(Item({"s", "fj", "test"}));
 
-    const ImageOf image = [this](const QTreeWidgetItem* item) { return ImageName(item); };
+    const ImageOf image = [this](const QModelIndex& item) { return ImageName(item); };
     const QStringList expected = {
         QString::fromUtf8("1 親記事 [b] [+] 0/1"),
         QString::fromUtf8("  2 Re: 親記事 [+] 2/3"),
@@ -534,7 +543,7 @@ void ReaderDlgCommandsTest::headerTreeOfAGroup() {
         QStringLiteral("11 ") + QString(255, QLatin1Char('s')) + QStringLiteral(" 0/1"),
     };
     QCOMPARE(DumpTree(HeaderTree(), image), expected);
-    QCOMPARE(TreeItemText(HeaderTree()->topLevelItem(2)), "5 " + kSjisSoft);
+    QCOMPARE(TreeItemText(HeaderTree()->model()->index(2, 0)), "5 " + kSjisSoft);
     QVERIFY(!fs::exists(CacheFilePath(groupDir, "<c@x>")));
     QVERIFY(fs::exists(CacheFilePath(groupDir, "<b@x>")));
 
@@ -542,20 +551,20 @@ void ReaderDlgCommandsTest::headerTreeOfAGroup() {
     struct Entry {
         int record;
         std::string mesid;
-        QTreeWidgetItem* item;
+        QModelIndex item;
     };
-    QTreeWidgetItem* top = HeaderTree()->topLevelItem(0);
+    const QModelIndex top = HeaderTree()->model()->index(0, 0);
     const std::vector<Entry> entries = {
         {0, "<a@x>", top},
-        {1, "<b@x>", top->child(0)},
-        {2, "<c@x>", HeaderTree()->topLevelItem(1)},
-        {4, "plain-id", HeaderTree()->topLevelItem(2)},
-        {5, "<d@x>", top->child(0)->child(0)},
-        {6, "<e@x>", HeaderTree()->topLevelItem(3)},
-        {7, "<f@x>", HeaderTree()->topLevelItem(4)},
-        {8, "<a@x>", HeaderTree()->topLevelItem(5)},
-        {9, "<g@x>", top->child(1)},
-        {10, "<h@x>", HeaderTree()->topLevelItem(6)},
+        {1, "<b@x>", Child(top, 0)},
+        {2, "<c@x>", HeaderTree()->model()->index(1, 0)},
+        {4, "plain-id", HeaderTree()->model()->index(2, 0)},
+        {5, "<d@x>", Child(Child(top, 0), 0)},
+        {6, "<e@x>", HeaderTree()->model()->index(3, 0)},
+        {7, "<f@x>", HeaderTree()->model()->index(4, 0)},
+        {8, "<a@x>", HeaderTree()->model()->index(5, 0)},
+        {9, "<g@x>", Child(top, 1)},
+        {10, "<h@x>", HeaderTree()->model()->index(6, 0)},
     };
     QCOMPARE(m_dlg->MessageIdIndexCount(), static_cast<int>(entries.size()));
     QCOMPARE(m_dlg->MessageIdIndex()->count(), static_cast<int>(entries.size()));
@@ -568,16 +577,16 @@ void ReaderDlgCommandsTest::headerTreeOfAGroup() {
         const std::string text =
             std::to_string(entries[k].record) + " " + entries[k].mesid + " ," + std::to_string(id);
         QCOMPARE(m_dlg->MessageIdIndexEntry(static_cast<int>(k)), text);
-        QCOMPARE(m_dlg->MessageIdIndex()->item(static_cast<int>(k))->text(),
+        QCOMPARE(m_dlg->MessageIdIndex()->model()->index(static_cast<int>(k), 0).data().toString(),
                  QString::fromStdString(text));
     }
     std::sort(ids.begin(), ids.end());
     QVERIFY(std::adjacent_find(ids.begin(), ids.end()) == ids.end());
-    QVERIFY(!m_dlg->HeaderItem(0));
+    QVERIFY(!m_dlg->HeaderItem(0).isValid());
     QVERIFY(m_dlg->MessageIdIndexEntry(static_cast<int>(entries.size())).empty());
 
     // The fill selects nothing; search has items to look through.
-    QVERIFY(!HeaderTree()->currentItem());
+    QVERIFY(!HeaderTree()->currentIndex().isValid());
     QVERIFY(IsEnabled(1019));
     QVERIFY(!IsEnabled(1011));
 }
@@ -609,8 +618,8 @@ void ReaderDlgCommandsTest::headerTreeShowsEncodedWordsDecoded() {
     expected << QStringLiteral("5 ") + QString(61, QChar(0x3042)) + QStringLiteral(" [b]");
     QCOMPARE(DumpTree(HeaderTree()), expected);
     // The items keep the stored bytes: a reply's subject is the stored one.
-    QCOMPARE(TreeItemText(HeaderTree()->topLevelItem(0)->child(0)), "2 " + rows[1].sub);
-    QCOMPARE(TreeItemText(HeaderTree()->topLevelItem(3)), "5 " + longWord.substr(0, 255));
+    QCOMPARE(TreeItemText(Child(HeaderTree()->model()->index(0, 0), 0)), "2 " + rows[1].sub);
+    QCOMPARE(TreeItemText(HeaderTree()->model()->index(3, 0)), "5 " + longWord.substr(0, 255));
 }
 
 void ReaderDlgCommandsTest::headerTreeProgressAndCommands() {
@@ -635,7 +644,7 @@ void ReaderDlgCommandsTest::headerTreeProgressAndCommands() {
     // One step per record and one past the last, over 0..n; then back to rest.
     QCOMPARE(positions, (std::vector<int>{1, 2, 3, 4, 5, 0}));
     QCOMPARE(maxima, (std::vector<int>{5, 5, 5, 5, 5, 1}));
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 5);
+    QCOMPARE(HeaderTree()->model()->rowCount(), 5);
     // Commands are off for the whole fill and back on before the bar comes to rest.
     QCOMPARE(commandsEnabled, (std::vector<bool>{false, false, false, false, false, true}));
     QCOMPARE(progress->minimum(), 0);
@@ -652,7 +661,7 @@ void ReaderDlgCommandsTest::emptyGroupGivesAnEmptyTree() {
     QVERIFY(WriteHeaderTable(GroupDirectory(Base(), "s", "empty"), {}));
     for (const char* group : {"empty", "nothing"}) {
         Select(Item({"s", QString::fromLatin1(group)}));
-        QCOMPARE(HeaderTree()->topLevelItemCount(), 0);
+        QCOMPARE(HeaderTree()->model()->rowCount(), 0);
         QCOMPARE(m_dlg->MessageIdIndexCount(), 0);
         QVERIFY(!IsEnabled(1019));
         QVERIFY(!IsEnabled(1011));
@@ -671,10 +680,10 @@ void ReaderDlgCommandsTest::refillReplacesTreeAndIndex() {
     QVERIFY(WriteHeaderTable(groupDir,
                              {{"1", "<a@x>", "one", "", ""}, {"2", "<b@x>", "two", "<a@x>", ""}}));
     Select(Item({"s", "g"}));
-    QTreeWidgetItem* oldItem = HeaderTree()->topLevelItem(0);
+    const QModelIndex oldItem = HeaderTree()->model()->index(0, 0);
     const int oldId = m_dlg->HeaderItemId(oldItem);
     m_dlg->SetArticleLoading(1); // no server is behind "s"
-    HeaderTree()->setCurrentItem(oldItem->child(0));
+    HeaderTree()->setCurrentIndex(Child(oldItem, 0));
     m_dlg->SetArticleLoading(0);
     m_dlg->EnableCommands();
     QVERIFY(IsEnabled(1011));
@@ -684,8 +693,8 @@ void ReaderDlgCommandsTest::refillReplacesTreeAndIndex() {
     QCOMPARE(DumpTree(HeaderTree()), Lines({"1 one [+]", "  2 two [b]"}));
     QCOMPARE(m_dlg->MessageIdIndexCount(), 2);
     // Identifiers of the old tree find nothing any more.
-    QVERIFY(!m_dlg->HeaderItem(oldId));
-    const int newId = m_dlg->HeaderItemId(HeaderTree()->topLevelItem(0));
+    QVERIFY(!m_dlg->HeaderItem(oldId).isValid());
+    const int newId = m_dlg->HeaderItemId(HeaderTree()->model()->index(0, 0));
     QVERIFY(newId != oldId);
     QCOMPARE(m_dlg->MessageIdIndexEntry(0), "0 <a@x> ," + std::to_string(newId));
     // Nothing is selected after a fill, so there is nothing to reply to.
@@ -941,7 +950,7 @@ void ReaderDlgCommandsTest::registrationRebuildsTheServerTree() {
     Select(Item({"s", "a", "b"}));
     QVERIFY(WriteHeaderTable(m_dlg->CurrentGroupDirectory(), {{"1", "<a@x>", "one", "", ""}}));
     m_dlg->FillHeaderTree();
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 1);
+    QCOMPARE(HeaderTree()->model()->rowCount(), 1);
 
     // Tick the group not chosen yet and register.
     WhileModal([&] { QTest::mouseClick(Control<QPushButton>(1002), Qt::LeftButton); },
@@ -966,7 +975,7 @@ void ReaderDlgCommandsTest::registrationRebuildsTheServerTree() {
     // The current group and its headers are left as they were.
     QCOMPARE(m_dlg->CurrentServer(), std::string("s"));
     QCOMPARE(m_dlg->CurrentGroup(), std::string("a.b"));
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 1);
+    QCOMPARE(HeaderTree()->model()->rowCount(), 1);
     QVERIFY(IsEnabled(1006));
 }
 
@@ -1045,7 +1054,7 @@ void ReaderDlgCommandsTest::largeGroupFillTime() {
     timer.start();
     Select(Item({"s", "big"}));
     qInfo("filled %d headers in %lld ms", n, static_cast<long long>(timer.elapsed()));
-    QCOMPARE(HeaderTree()->topLevelItemCount(), (n + 9) / 10);
+    QCOMPARE(HeaderTree()->model()->rowCount(), (n + 9) / 10);
     QCOMPARE(m_dlg->MessageIdIndexCount(), n);
 }
 

@@ -15,6 +15,7 @@
 #include "viewer/PartScheme.h"
 
 #include "../nntp/HeaderDownloadTestSupport.h"
+#include "support/ModelItems.h"
 #include "support/TestDir.h"
 
 #include "support/QtTestStrings.h"
@@ -29,6 +30,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QWebEnginePage>
@@ -248,17 +250,18 @@ const std::vector<TreeRow> kTreeRows = {
 
 // The tree as the Shift_JIS bytes of its items: two blanks per level, the item's text, then
 // [b] when bold and [+] when expanded.
-void DumpItemBytes(const QTreeWidgetItem* item, int depth, std::vector<std::string>& out) {
+void DumpItemBytes(const QTreeView* tree, const QModelIndex& item, int depth,
+                   std::vector<std::string>& out) {
     out.push_back(std::string(static_cast<std::size_t>(depth) * 2, ' ') + TreeItemText(item) +
-                  (item->font(0).bold() ? " [b]" : "") + (item->isExpanded() ? " [+]" : ""));
-    for (int i = 0; i < item->childCount(); ++i)
-        DumpItemBytes(item->child(i), depth + 1, out);
+                  (IsBold(item) ? " [b]" : "") + (tree->isExpanded(item) ? " [+]" : ""));
+    for (int i = 0; i < tree->model()->rowCount(item); ++i)
+        DumpItemBytes(tree, tree->model()->index(i, 0, item), depth + 1, out);
 }
 
-std::vector<std::string> DumpTreeBytes(const QTreeWidget* tree) {
+std::vector<std::string> DumpTreeBytes(const QTreeView* tree) {
     std::vector<std::string> out;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        DumpItemBytes(tree->topLevelItem(i), 0, out);
+    for (int i = 0; i < tree->model()->rowCount(); ++i)
+        DumpItemBytes(tree, tree->model()->index(i, 0), 0, out);
     return out;
 }
 
@@ -327,7 +330,7 @@ private:
         return m_dlg->findChild<T*>(QString::number(id));
     }
     QTreeWidget* ServerTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_SERVER_TREE); }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_HEADER_TREE); }
+    QTreeView* HeaderTree() const { return Control<QTreeView>(CReaderDlg::IDC_HEADER_TREE); }
     QListWidget* PartList() const { return Control<QListWidget>(CReaderDlg::IDC_PART_LIST); }
     CHtmlViewCtl* View() const { return m_dlg->HtmlView(); }
     std::string Base() const { return m_root->Path() + "/base"; }
@@ -335,7 +338,7 @@ private:
     // The item of the server/group tree reached by these shown texts below the root.
     QTreeWidgetItem* ServerItem(const QStringList& path) const;
     // The header item whose label begins with the article number and a blank.
-    QTreeWidgetItem* HeaderItem(int num) const;
+    QModelIndex HeaderItem(int num) const;
     // Presses "更新" and checks what every download leaves behind.
     void Update(bool latestOnly, const std::string& ini, const std::string& read);
     bool Shows(const std::function<void()>& action) const;
@@ -417,12 +420,12 @@ QTreeWidgetItem* ReaderDlgInnTest::ServerItem(const QStringList& path) const {
     return item;
 }
 
-QTreeWidgetItem* ReaderDlgInnTest::HeaderItem(int num) const {
+QModelIndex ReaderDlgInnTest::HeaderItem(int num) const {
     const std::string prefix = std::to_string(num) + " ";
-    for (QTreeWidgetItemIterator it(HeaderTree()); *it; ++it)
-        if (TreeItemText(*it).starts_with(prefix))
-            return *it;
-    return nullptr;
+    for (const QModelIndex& item : AllIndexes(HeaderTree()->model()))
+        if (TreeItemText(item).starts_with(prefix))
+            return item;
+    return {};
 }
 
 bool ReaderDlgInnTest::Shows(const std::function<void()>& action) const {
@@ -512,7 +515,7 @@ void ReaderDlgInnTest::registerTheServerAndChooseTheGroup() {
     QCOMPARE(m_dlg->CurrentServer(), kServer);
     QCOMPARE(m_dlg->CurrentGroup(), m_group);
     QVERIFY(fs::is_directory(GroupDir()));
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 0);
+    QCOMPARE(HeaderTree()->model()->rowCount(), 0);
     QVERIFY(Control<QWidget>(CReaderDlg::IDC_UPDATE)->isEnabled());
 }
 
@@ -535,7 +538,7 @@ void ReaderDlgInnTest::Update(bool latestOnly, const std::string& ini, const std
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(m_dlg->MessageIdIndexCount(), 14);
-    QVERIFY(!HeaderTree()->currentItem());
+    QVERIFY(!HeaderTree()->currentIndex().isValid());
     QCOMPARE(m_dlg->StatusText(), QString());
     for (int id : {1006, 1012, 1010, 1019, 1})
         QVERIFY2(Control<QWidget>(id)->isEnabled(), qPrintable(QString::number(id)));
@@ -550,14 +553,15 @@ void ReaderDlgInnTest::updateStoresTheGroup() {
         return;
 
     // What the tree shows, for the Japanese subjects too; 日本語 as bytes written out.
-    QTreeWidgetItem* japanese = HeaderItem(2);
-    QVERIFY(japanese);
+    const QModelIndex japanese = HeaderItem(2);
+    QVERIFY(japanese.isValid());
     QVERIFY(TreeItemText(japanese).starts_with("2 \x93\xfa\x96\x7b\x8c\xea"));
     for (const TreeRow& row : kTreeRows) {
-        const QTreeWidgetItem* item = HeaderItem(row.num);
-        QVERIFY(item);
-        QCOMPARE(item->text(0), QString::number(row.num) + QLatin1Char(' ') +
-                                    QString::fromStdString(Articles()[row.num - 1].subject));
+        const QModelIndex item = HeaderItem(row.num);
+        QVERIFY(item.isValid());
+        QCOMPARE(item.data().toString(),
+                 QString::number(row.num) + QLatin1Char(' ') +
+                     QString::fromStdString(Articles()[row.num - 1].subject));
     }
     for (int k = 0; k < 14; ++k) {
         const std::string entry = m_dlg->MessageIdIndexEntry(k);
@@ -641,17 +645,17 @@ void ReaderDlgInnTest::readEachArticle() {
     const std::string mesid = TaggedId(article.id, m_group);
     const std::string cachePath = CacheFilePath(GroupDir(), mesid);
     QVERIFY(!fs::exists(cachePath));
-    QTreeWidgetItem* item = HeaderItem(num);
-    QVERIFY(item);
-    QVERIFY(item->font(0).bold());
+    const QModelIndex item = HeaderItem(num);
+    QVERIFY(item.isValid());
+    QVERIFY(IsBold(item));
 
     // Chosen as a user does, with the mouse: the tree makes the item current before it selects
     // it.
-    HeaderTree()->scrollToItem(item);
-    const QPoint at = HeaderTree()->visualItemRect(item).center();
+    HeaderTree()->scrollTo(item);
+    const QPoint at = HeaderTree()->visualRect(item).center();
     QVERIFY(Shows([&] { QTest::mouseClick(HeaderTree()->viewport(), Qt::LeftButton, {}, at); }));
-    QCOMPARE(HeaderTree()->currentItem(), item);
-    QVERIFY(item->isSelected());
+    QCOMPARE(HeaderTree()->currentIndex(), item);
+    QVERIFY(HeaderTree()->selectionModel()->isSelected(item));
     QVERIFY(m_ui.Messages().empty());
 
     // The cache holds every line the server sent, decoded, with CR LF.
@@ -698,7 +702,7 @@ void ReaderDlgInnTest::readEachArticle() {
         QVERIFY2(lines.contains(text),
                  qPrintable(text + QStringLiteral(" not in\n") + lines.join(QLatin1Char('\n'))));
 
-    QVERIFY(!item->font(0).bold());
+    QVERIFY(!IsBold(item));
     std::string read;
     QVERIFY(ReadRecordField(kHeaderTable, "READ", num - 1, "", read, HeaderDbPath(GroupDir())));
     QCOMPARE(read, std::string("YES"));

@@ -1,6 +1,7 @@
 // The main window's commands for reading offline and finding: "同期" against a scripted
 // server, "検索" over cached articles, and "住所録".
 
+#include "app/MessageIdIndexList.h"
 #include "app/ReaderDlg.h"
 #include "base/TempFile.h"
 #include "nntp/NntpSocket.h"
@@ -13,6 +14,7 @@
 #include "ui/ScriptedUi.h"
 #include "ui/TreeItems.h"
 
+#include "support/ModelItems.h"
 #include "support/QtTestStrings.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
@@ -27,6 +29,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <atomic>
@@ -82,14 +85,18 @@ std::string CacheBytes(int n) {
     return "Subject: article " + number + "\r\n\r\nbody " + number + "\r\n";
 }
 
-// The update's connection: HEAD n answered for 1 to 3.
+// The update's connection: HEAD n answered for 1 to 3, the overview probe refused.
 NntpScript UpdateScript() {
     return NntpScript()
         .Send("200 ready\r\n")
-        .Reply("211 3 1 3 local.test\r\n")
         .OnCommand([](NntpServerConnection& c, const std::string& line) {
-            if (line.starts_with("HEAD "))
+            if (line.starts_with("GROUP "))
+                c.Send("211 3 1 3 local.test\r\n");
+            else if (line.starts_with("HEAD "))
                 c.Send(HeadReply(std::atoi(line.c_str() + 5)));
+            else
+                // CAPABILITIES and LIST OVERVIEW.FMT: a server without an overview.
+                c.Send("500 What?\r\n");
         });
 }
 
@@ -140,8 +147,8 @@ private:
               const std::vector<std::pair<std::string, std::string>>& cached = {});
     std::string Base() const { return m_root->Path() + "/base"; }
     std::string GroupDir() const { return GroupDirectory(Base(), kServer, kGroup); }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(1007); }
-    QTreeWidgetItem* Header(const QString& number) const;
+    QTreeView* HeaderTree() const { return Control<QTreeView>(1007); }
+    QModelIndex Header(const QString& number) const;
     // Types the text, sets the boxes and presses "検索"; the label of the item then current.
     QString Search(const QString& text, bool header = true, bool body = true);
     std::vector<QString> Messages() const { return m_ui->Messages(); }
@@ -205,12 +212,11 @@ void ReaderDlgOfflineTest::Open(const std::vector<HeaderRow>& rows,
     QCOMPARE(m_dlg->CurrentGroup(), std::string(kGroup));
 }
 
-QTreeWidgetItem* ReaderDlgOfflineTest::Header(const QString& number) const {
-    for (QTreeWidgetItem* item :
-         HeaderTree()->findItems(QStringLiteral("*"), Qt::MatchWildcard | Qt::MatchRecursive))
-        if (item->text(0).startsWith(number + QLatin1Char(' ')))
+QModelIndex ReaderDlgOfflineTest::Header(const QString& number) const {
+    for (const QModelIndex& item : AllIndexes(HeaderTree()->model()))
+        if (item.data().toString().startsWith(number + QLatin1Char(' ')))
             return item;
-    return nullptr;
+    return {};
 }
 
 QString ReaderDlgOfflineTest::Search(const QString& text, bool header, bool body) {
@@ -218,8 +224,7 @@ QString ReaderDlgOfflineTest::Search(const QString& text, bool header, bool body
     Control<QCheckBox>(1020)->setChecked(header);
     Control<QCheckBox>(1021)->setChecked(body);
     QTest::mouseClick(Control<QPushButton>(1019), Qt::LeftButton);
-    QTreeWidgetItem* current = HeaderTree()->currentItem();
-    return current ? current->text(0) : QString();
+    return HeaderTree()->currentIndex().data().toString();
 }
 
 void ReaderDlgOfflineTest::WhileModal(const std::function<void()>& action,
@@ -267,15 +272,17 @@ void ReaderDlgOfflineTest::syncFetchesEveryUncachedArticle() {
     SetDefaultNntpPort(server.Port());
     // Items are gone once the tree is filled again: their labels are taken as they come.
     QStringList labels;
-    connect(HeaderTree(), &QTreeWidget::currentItemChanged, this, [&](QTreeWidgetItem* item) {
-        if (item)
-            labels << item->text(0);
-    });
+    connect(HeaderTree()->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [&](const QModelIndex& item) {
+                if (item.isValid())
+                    labels << item.data().toString();
+            });
     QTest::mouseClick(Control<QPushButton>(1012), Qt::LeftButton);
 
     QVERIFY(server.WaitForClosedConnections(2));
-    QCOMPARE(server.Received(0), std::string("GROUP local.test\r\nHEAD 1\r\nHEAD 2\r\nHEAD "
-                                             "3\r\nQUIT\r\nEXIT\r\n"));
+    QCOMPARE(server.Received(0),
+             std::string("CAPABILITIES\r\nLIST OVERVIEW.FMT\r\nGROUP local.test\r\nHEAD 1\r\n"
+                         "HEAD 2\r\nHEAD 3\r\nQUIT\r\nEXIT\r\n"));
     QCOMPARE(server.Received(1), std::string("GROUP local.test\r\nARTICLE 1\r\nARTICLE "
                                              "2\r\nARTICLE 3\r\nQUIT\r\nEXIT\r\n"));
     QCOMPARE(ReadWholeFile(CacheFilePath(GroupDir(), "<1@x>")), CacheBytes(1));
@@ -287,10 +294,10 @@ void ReaderDlgOfflineTest::syncFetchesEveryUncachedArticle() {
     QCOMPARE(Control<QListWidget>(1027)->count(), 0);
 
     // The tree is filled again: cached articles in normal weight.
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 3);
-    QVERIFY(!Header("1")->font(0).bold());
-    QVERIFY(Header("2")->font(0).bold());
-    QVERIFY(!Header("3")->font(0).bold());
+    QCOMPARE(HeaderTree()->model()->rowCount(), 3);
+    QVERIFY(!IsBold(Header("1")));
+    QVERIFY(IsBold(Header("2")));
+    QVERIFY(!IsBold(Header("3")));
     QCOMPARE(Control<QLabel>(1032)->text(), QString::fromUtf8("1 件の記事を読み取れませんでした"));
     QCOMPARE(Control<QProgressBar>(1003)->maximum(), 1);
     QCOMPARE(Control<QProgressBar>(1003)->value(), 0);
@@ -329,21 +336,21 @@ void ReaderDlgOfflineTest::syncHoldsTheWindowAndStopsAtAClose() {
     connect(&probe, &QTimer::timeout, this, [&] {
         // The server holds back article 2 once asked for it; the window has moved on to it
         // once article 1 is in.
-        QTreeWidgetItem* current = HeaderTree()->currentItem();
-        if (!waiting || !current || current->text(0) != QStringLiteral("2 article 2"))
+        const QModelIndex current = HeaderTree()->currentIndex();
+        if (!waiting || !current.isValid() ||
+            current.data().toString() != QStringLiteral("2 article 2"))
             return;
         probe.stop();
         busy = m_dlg->IsBusy();
         syncEnabled = Control<QWidget>(1012)->isEnabled();
         // The user's click on another article is held back.
-        QTreeWidgetItem* third = Header("3");
-        if (third) {
-            HeaderTree()->scrollToItem(third);
+        const QModelIndex third = Header("3");
+        if (third.isValid()) {
+            HeaderTree()->scrollTo(third);
             QTest::mouseClick(HeaderTree()->viewport(), Qt::LeftButton, {},
-                              HeaderTree()->visualItemRect(third).center());
+                              HeaderTree()->visualRect(third).center());
         }
-        selectedMeanwhile =
-            HeaderTree()->currentItem() ? HeaderTree()->currentItem()->text(0) : QString();
+        selectedMeanwhile = HeaderTree()->currentIndex().data().toString();
         m_dlg->close();
         visibleAfterClose = m_dlg->isVisible();
     });
@@ -420,7 +427,7 @@ void ReaderDlgOfflineTest::searchStartsAfterTheShownArticle() {
           {"<3@x>", "Subject: apple pie\r\n\r\nx\r\n"}});
     RefusingPort refusing;
     SetDefaultNntpPort(refusing.Port());
-    HeaderTree()->setCurrentItem(Header("2"));
+    HeaderTree()->setCurrentIndex(Header("2"));
     QCOMPARE(m_dlg->MessageIdIndex()->currentRow(), 1);
     QCOMPARE(Search(QStringLiteral("apple")), QStringLiteral("3 apple pie"));
     // The article found is shown, and marked read.

@@ -16,6 +16,7 @@
 
 #include "../nntp/NntpTestSupport.h"
 #include "../threads/HeaderTableWriter.h"
+#include "support/ModelItems.h"
 #include "support/ScriptedNntpServer.h"
 #include "support/TestDir.h"
 
@@ -30,6 +31,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -106,9 +108,9 @@ private:
     std::string Ini() const { return Base() + "/quillo.ini"; }
     std::string GroupDir() const { return GroupDirectory(Base(), kServer, kGroup); }
     template <class T> T* Control(int id) const { return Child<T>(m_dlg.get(), id); }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_HEADER_TREE); }
+    QTreeView* HeaderTree() const { return Control<QTreeView>(CReaderDlg::IDC_HEADER_TREE); }
     QListWidget* PartList() const { return Control<QListWidget>(CReaderDlg::IDC_PART_LIST); }
-    QTreeWidgetItem* Header(const QString& number) const;
+    QModelIndex Header(const QString& number) const;
     void Click(int id) { QTest::mouseClick(Control<QPushButton>(id), Qt::LeftButton); }
     // Selects the header and waits for its part to show.
     void ShowArticle(const QString& number);
@@ -165,19 +167,19 @@ void ReaderDlgPostTest::Open(const std::string& environment) {
     QTreeWidget* servers = Control<QTreeWidget>(CReaderDlg::IDC_SERVER_TREE);
     servers->setCurrentItem(servers->topLevelItem(0)->child(0)->child(0)->child(0));
     QCOMPARE(m_dlg->CurrentGroup(), std::string(kGroup));
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 1);
+    QCOMPARE(HeaderTree()->model()->rowCount(), 1);
 }
 
-QTreeWidgetItem* ReaderDlgPostTest::Header(const QString& number) const {
-    for (QTreeWidgetItemIterator it(HeaderTree()); *it; ++it)
-        if ((*it)->text(0).startsWith(number + QLatin1Char(' ')))
-            return *it;
-    return nullptr;
+QModelIndex ReaderDlgPostTest::Header(const QString& number) const {
+    for (const QModelIndex& item : AllIndexes(HeaderTree()->model()))
+        if (item.data().toString().startsWith(number + QLatin1Char(' ')))
+            return item;
+    return {};
 }
 
 void ReaderDlgPostTest::ShowArticle(const QString& number) {
     QSignalSpy shown(m_dlg->HtmlView(), &QWebEngineView::loadFinished);
-    HeaderTree()->setCurrentItem(Header(number));
+    HeaderTree()->setCurrentIndex(Header(number));
     QVERIFY(shown.count() > 0 || shown.wait(kLoadTimeout));
     QVERIFY(Control<QWidget>(CReaderDlg::IDC_REPLY)->isEnabled());
 }
@@ -246,8 +248,8 @@ void ReaderDlgPostTest::postOpensANewArticleAndRefillsTheTree() {
     QVERIFY(!html);
     QCOMPARE(body, QString());
     // Cancelled, yet the tree was filled again: nothing is selected any more.
-    QVERIFY(!HeaderTree()->currentItem());
-    QVERIFY(Header(QStringLiteral("3")));
+    QVERIFY(!HeaderTree()->currentIndex().isValid());
+    QVERIFY(Header(QStringLiteral("3")).isValid());
     QVERIFY(Control<QWidget>(CReaderDlg::IDC_POST)->isEnabled());
     QVERIFY(m_ui.Requests().empty());
 }

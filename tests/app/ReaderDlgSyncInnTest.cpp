@@ -17,6 +17,7 @@
 #include "viewer/ArticleFetch.h"
 #include "viewer/HtmlViewCtl.h"
 
+#include "support/ModelItems.h"
 #include "support/QtTestStrings.h"
 #include "support/TestDir.h"
 
@@ -26,6 +27,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -72,7 +74,7 @@ private:
     template <class T> T* Control(int id) const {
         return m_dlg->findChild<T*>(QString::number(id));
     }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_HEADER_TREE); }
+    QTreeView* HeaderTree() const { return Control<QTreeView>(CReaderDlg::IDC_HEADER_TREE); }
     std::string Base() const { return m_root->Path() + "/base"; }
     std::string GroupDir() const { return GroupDirectory(Base(), kServer, m_group); }
     // The message boxes shown so far, one text.
@@ -174,10 +176,10 @@ void ReaderDlgSyncInnTest::syncCachesTheWholeGroup() {
     for (const std::string& id : ids)
         QVERIFY2(fs::file_size(CacheFilePath(GroupDir(), id)) > 0, id.c_str());
     // The tree filled again shows every article as cached.
-    int items = 0;
-    for (QTreeWidgetItemIterator it(HeaderTree()); *it; ++it, ++items)
-        QVERIFY2(!(*it)->font(0).bold(), qPrintable((*it)->text(0)));
-    QCOMPARE(items, kArticles);
+    const std::vector<QModelIndex> items = AllIndexes(HeaderTree()->model());
+    for (const QModelIndex& item : items)
+        QVERIFY2(!IsBold(item), qPrintable(item.data().toString()));
+    QCOMPARE(static_cast<int>(items.size()), kArticles);
     // Nothing was shown or marked read on the way.
     QCOMPARE(Control<QListWidget>(CReaderDlg::IDC_PART_LIST)->count(), 0);
 }
@@ -200,15 +202,15 @@ void ReaderDlgSyncInnTest::everyArticleReadsWithoutTheServer() {
     RefusingPort refusing;
     SetDefaultNntpPort(refusing.Port());
     for (int num = 1; num <= kArticles; ++num) {
-        QTreeWidgetItem* item = nullptr;
+        QModelIndex item;
         const std::string prefix = std::to_string(num) + " ";
-        for (QTreeWidgetItemIterator it(HeaderTree()); *it && !item; ++it)
-            if (TreeItemText(*it).starts_with(prefix))
-                item = *it;
-        QVERIFY(item);
-        HeaderTree()->setCurrentItem(item);
+        for (const QModelIndex& each : AllIndexes(HeaderTree()->model()))
+            if (!item.isValid() && TreeItemText(each).starts_with(prefix))
+                item = each;
+        QVERIFY(item.isValid());
+        HeaderTree()->setCurrentIndex(item);
         QVERIFY2(Control<QListWidget>(CReaderDlg::IDC_PART_LIST)->count() > 0,
-                 qPrintable(item->text(0)));
+                 qPrintable(item.data().toString()));
         std::string read;
         QVERIFY(ReadRecordField(kHeaderTable, "READ", num - 1, "", read, HeaderDbPath(GroupDir())));
         QCOMPARE(read, std::string("YES"));

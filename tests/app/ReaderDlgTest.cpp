@@ -1,4 +1,6 @@
 #include "app/ReaderDlg.h"
+#include "app/HeaderTreeModel.h"
+#include "app/MessageIdIndexList.h"
 #include "app/ReaderApp.h"
 #include "viewer/HtmlViewCtl.h"
 #include "viewer/PartScheme.h"
@@ -20,6 +22,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -144,7 +147,7 @@ void ReaderDlgTest::controls_data() {
         {1030, "QPushButton", "ﾎｰﾑ", {289, 16, 23, 13}, true, -1},
         {1028, "QPushButton", "戻る", {313, 16, 23, 13}, true, -1},
         {1029, "QPushButton", "進む", {337, 16, 23, 13}, true, -1},
-        {1007, "QTreeWidget", "", {107, 31, 253, 86}, true, -1},
+        {1007, "QTreeView", "", {107, 31, 253, 86}, true, -1},
         {1001, "QPlainTextEdit", "", {107, 126, 253, 102}, true, -1},
         {1027, "QListWidget", "", {7, 212, 97, 30}, true, -1},
         {1032, "QLabel", "", {7, 243, 353, 9}, true, -1},
@@ -217,7 +220,8 @@ void ReaderDlgTest::startPageFinishesLoading() {
 }
 
 void ReaderDlgTest::messageIdIndexIsHiddenAndEmpty() {
-    const QList<QListWidget*> lists = m_dlg->findChildren<QListWidget*>("MessageIdIndex");
+    const QList<CMessageIdIndexList*> lists =
+        m_dlg->findChildren<CMessageIdIndexList*>("MessageIdIndex");
     QCOMPARE(lists.size(), 1);
     QCOMPARE(lists.front(), m_dlg->MessageIdIndex());
     QVERIFY(lists.front()->isHidden());
@@ -231,8 +235,8 @@ void ReaderDlgTest::trees() {
     QCOMPARE(servers->topLevelItem(0)->text(0), QStringLiteral("NewsGroup"));
     QVERIFY(servers->topLevelItem(0)->isExpanded());
 
-    auto* headers = Control<QTreeWidget>(1007);
-    QCOMPARE(headers->topLevelItemCount(), 0);
+    auto* headers = Control<QTreeView>(1007);
+    QCOMPARE(headers->model()->rowCount(), 0);
     QCOMPARE(headers->palette().color(QPalette::Base), QColor(Qt::white));
     QCOMPARE(headers->iconSize(), QSize(16, 16));
     QVERIFY(headers->rootIsDecorated());
@@ -284,13 +288,13 @@ void ReaderDlgTest::enableAndDisableCommands() {
     QVERIFY(!IsEnabled(1019));
     QVERIFY(IsEnabled(1));
 
-    auto* headers = Control<QTreeWidget>(1007);
-    auto* item = new QTreeWidgetItem(QStringList(QStringLiteral("1 test")));
-    headers->addTopLevelItem(item);
+    auto* headers = Control<QTreeView>(1007);
+    m_dlg->HeaderModel()->Insert(0, 0, "1 test");
+    m_dlg->HeaderModel()->ShowPending();
     m_dlg->EnableCommands();
     QVERIFY(IsEnabled(1019));
     QVERIFY(!IsEnabled(1011));
-    headers->setCurrentItem(item);
+    headers->setCurrentIndex(headers->model()->index(0, 0));
     m_dlg->EnableCommands();
     QVERIFY(IsEnabled(1011));
     for (int id : groupCommands)

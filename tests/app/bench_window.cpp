@@ -29,6 +29,7 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QPushButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -94,7 +95,7 @@ int Download(const std::string& group, bool head) {
     if (head)
         AllowHeaderOverview(false);
     auto* update = dlg.findChild<QPushButton*>(QString::number(CReaderDlg::IDC_UPDATE));
-    auto* tree = dlg.findChild<QTreeWidget*>(QString::number(CReaderDlg::IDC_HEADER_TREE));
+    auto* tree = dlg.findChild<QTreeView*>(QString::number(CReaderDlg::IDC_HEADER_TREE));
     // The fill hands the tree all its items at once: then it shows every header.
     double treeShown = -1;
     const auto start = Clock::now();
@@ -141,9 +142,15 @@ int Fill(int count) {
     const auto start = Clock::now();
     SelectGroup(dlg, group);
     const double seconds = SecondsSince(start);
+    // Shown: the view has laid out its rows and painted them.
     PumpMessages();
-    std::printf("mode=fill headers=%d seconds=%.3f peak_rss_mib=%.1f rss_before_window_mib=%.1f\n",
-                HeaderItemCount(dlg), seconds, PeakRssMiB(), rssBefore);
+    auto* tree = dlg.findChild<QTreeView*>(QString::number(CReaderDlg::IDC_HEADER_TREE));
+    tree->visualRect(tree->model()->index(0, 0));
+    tree->viewport()->repaint();
+    const double shown = SecondsSince(start);
+    std::printf("mode=fill headers=%d seconds=%.3f shown=%.3f peak_rss_mib=%.1f "
+                "rss_before_window_mib=%.1f\n",
+                HeaderItemCount(dlg), seconds, shown, PeakRssMiB(), rssBefore);
     return 0;
 }
 
@@ -184,10 +191,10 @@ int Article(int mb) {
         return dlg.HeaderItem(std::atoi(entry.c_str() + entry.rfind(',') + 1));
     };
     CHtmlViewCtl* view = dlg.HtmlView();
-    auto* tree = dlg.findChild<QTreeWidget*>(QString::number(CReaderDlg::IDC_HEADER_TREE));
+    auto* tree = dlg.findChild<QTreeView*>(QString::number(CReaderDlg::IDC_HEADER_TREE));
     bool finished = false;
     QObject::connect(view, &QWebEngineView::loadFinished, [&] { finished = true; });
-    tree->setCurrentItem(itemOf(0));
+    tree->setCurrentIndex(itemOf(0));
     const auto warmUp = Clock::now();
     while (!finished && SecondsSince(warmUp) < 60)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
@@ -200,7 +207,7 @@ int Article(int mb) {
                      [&] { loadStarted = SecondsSince(start); });
     QObject::connect(view, &QWebEngineView::loadFinished,
                      [&] { loadFinished = SecondsSince(start); });
-    tree->setCurrentItem(itemOf(1));
+    tree->setCurrentIndex(itemOf(1));
     const double selected = SecondsSince(start);
     // The first screen: the page holds its first text. The whole article: loaded, and laid
     // out to its full height.

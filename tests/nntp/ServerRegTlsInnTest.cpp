@@ -28,6 +28,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <ctime>
@@ -282,13 +283,13 @@ void ServerRegTlsInnTest::mainWindowUpdatesAndReadsOverTls() {
         QCOMPARE(HeaderRows(groupDir).size(), std::size_t(2));
 
         // Reading article 1 fetches it over TLS into its cache file.
-        QTreeWidget* headers = Control<QTreeWidget>(main, CReaderDlg::IDC_HEADER_TREE);
-        QTreeWidgetItem* first = nullptr;
-        for (int i = 0; i < headers->topLevelItemCount(); ++i)
-            if (TreeItemText(headers->topLevelItem(i)).starts_with("1 "))
-                first = headers->topLevelItem(i);
-        QVERIFY(first);
-        headers->setCurrentItem(first);
+        QTreeView* headers = Control<QTreeView>(main, CReaderDlg::IDC_HEADER_TREE);
+        QModelIndex first;
+        for (int i = 0; i < headers->model()->rowCount(); ++i)
+            if (TreeItemText(headers->model()->index(i, 0)).starts_with("1 "))
+                first = headers->model()->index(i, 0);
+        QVERIFY(first.isValid());
+        headers->setCurrentIndex(first);
         QVERIFY(QTest::qWaitFor(
             [&] {
                 for (const auto& entry : fs::directory_iterator(groupDir))

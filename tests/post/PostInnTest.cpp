@@ -22,6 +22,7 @@
 #include "viewer/PartScheme.h"
 
 #include "../nntp/HeaderDownloadTestSupport.h"
+#include "support/ModelItems.h"
 #include "support/TestDir.h"
 
 #include "support/QtTestStrings.h"
@@ -38,6 +39,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QWebEnginePage>
@@ -250,8 +252,8 @@ private:
     template <class T> T* Control(int id) const {
         return m_dlg->findChild<T*>(QString::number(id));
     }
-    QTreeWidget* HeaderTree() const { return Control<QTreeWidget>(CReaderDlg::IDC_HEADER_TREE); }
-    QTreeWidgetItem* Header(int num) const;
+    QTreeView* HeaderTree() const { return Control<QTreeView>(CReaderDlg::IDC_HEADER_TREE); }
+    QModelIndex Header(int num) const;
     std::string Base() const { return m_root->Path() + "/base"; }
     std::string GroupDir() const { return GroupDirectory(Base(), kServer, m_group); }
     // Opens the compose window with the command, lets fill write the article, and posts it.
@@ -345,12 +347,12 @@ void PostInnTest::cleanupTestCase() {
     m_temp.reset();
 }
 
-QTreeWidgetItem* PostInnTest::Header(int num) const {
+QModelIndex PostInnTest::Header(int num) const {
     const QString prefix = QString::number(num) + QLatin1Char(' ');
-    for (QTreeWidgetItemIterator it(HeaderTree()); *it; ++it)
-        if ((*it)->text(0).startsWith(prefix))
-            return *it;
-    return nullptr;
+    for (const QModelIndex& item : AllIndexes(HeaderTree()->model()))
+        if (item.data().toString().startsWith(prefix))
+            return item;
+    return {};
 }
 
 int PostInnTest::Compose(int command, const std::function<void(CPostDlg*)>& fill,
@@ -384,11 +386,11 @@ void PostInnTest::Update() {
 }
 
 bool PostInnTest::Show(int num) {
-    QTreeWidgetItem* item = Header(num);
-    if (!item)
+    const QModelIndex item = Header(num);
+    if (!item.isValid())
         return false;
     QSignalSpy shown(m_dlg->HtmlView(), &QWebEngineView::loadFinished);
-    HeaderTree()->setCurrentItem(item);
+    HeaderTree()->setCurrentIndex(item);
     return (shown.count() > 0 || shown.wait(kTimeoutMs)) && shown.front().front().toBool();
 }
 
@@ -438,11 +440,11 @@ void PostInnTest::postHtmlArticle() {
 void PostInnTest::updateReadsBothBack() {
     Update();
     QVERIFY(m_ui.Messages().empty());
-    QCOMPARE(HeaderTree()->topLevelItemCount(), 2);
-    QVERIFY(Header(1));
-    QVERIFY(Header(2));
-    QCOMPARE(Header(1)->text(0), QString::fromUtf8("1 日本語の投稿テスト テスト"));
-    QCOMPARE(Header(2)->text(0), QString::fromUtf8("2 HTML投稿"));
+    QCOMPARE(HeaderTree()->model()->rowCount(), 2);
+    QVERIFY(Header(1).isValid());
+    QVERIFY(Header(2).isValid());
+    QCOMPARE(Header(1).data().toString(), QString::fromUtf8("1 日本語の投稿テスト テスト"));
+    QCOMPARE(Header(2).data().toString(), QString::fromUtf8("2 HTML投稿"));
     const std::vector<std::string> rows = HeaderRows(GroupDir());
     QCOMPARE(rows.size(), std::size_t(2));
     const std::string from = "|" + Sjis(kName) + " <" + kEmail + " >|";
@@ -551,10 +553,10 @@ void PostInnTest::replyHangsUnderItsParent() {
     m_ui.Clear();
 
     Update();
-    QTreeWidgetItem* reply = Header(3);
-    QVERIFY(reply);
-    QCOMPARE(reply->parent(), Header(1));
-    QCOMPARE(reply->text(0), QString::fromUtf8("3 Re: 日本語の投稿テスト テスト"));
+    const QModelIndex reply = Header(3);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.parent(), Header(1));
+    QCOMPARE(reply.data().toString(), QString::fromUtf8("3 Re: 日本語の投稿テスト テスト"));
     const Served served = ServedArticle(m_group, 3);
     // The parent has no References of its own: its Message-ID alone.
     QCOMPARE(HeaderLine(served, "References"), "References: " + MessageId(1));
@@ -570,11 +572,11 @@ void PostInnTest::replyToTheReplyNamesBothAncestors() {
     });
     QCOMPARE(result, int(QDialog::Accepted));
     Update();
-    QTreeWidgetItem* reply = Header(4);
-    QVERIFY(reply);
-    QCOMPARE(reply->parent(), Header(3));
-    QCOMPARE(Header(3)->parent(), Header(1));
-    QCOMPARE(reply->text(0), QString::fromUtf8("4 Re: 日本語の投稿テスト テスト"));
+    const QModelIndex reply = Header(4);
+    QVERIFY(reply.isValid());
+    QCOMPARE(reply.parent(), Header(3));
+    QCOMPARE(Header(3).parent(), Header(1));
+    QCOMPARE(reply.data().toString(), QString::fromUtf8("4 Re: 日本語の投稿テスト テスト"));
     QCOMPARE(HeaderLine(ServedArticle(m_group, 4), "References"),
              "References: " + MessageId(1) + " " + MessageId(3));
     QVERIFY(Show(4));
