@@ -125,20 +125,6 @@ std::string_view Trim(std::string_view text, std::string_view what) {
     return text.substr(first, last - first + 1);
 }
 
-int Base64Digit(unsigned char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
 std::string JisLinesToSjis(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -44,16 +44,6 @@ std::string_view UpToZero(std::string_view text) {
     return zero == std::string_view::npos ? text : text.substr(0, zero);
 }
 
-int HexValue(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Appends a pair of a Shift_JIS text in its JIS X 0208 form.
 void AppendJisPair(std::string& out, unsigned char first, unsigned char second) {
     SjisToJisChar(first, second);
@@ -89,7 +79,7 @@ std::string EncodeBase64(std::string_view bytes) {
     return out;
 }
 
-int Base64Value(unsigned char c) {
+int Base64Digit(unsigned char c) {
     if (c >= 'A' && c <= 'Z')
         return c - 'A';
     if (c >= 'a' && c <= 'z')
@@ -100,7 +90,22 @@ int Base64Value(unsigned char c) {
         return 62;
     if (c == '/')
         return 63;
-    return c;
+    return -1;
+}
+
+int Base64Value(unsigned char c) {
+    const int digit = Base64Digit(c);
+    return digit < 0 ? c : digit;
+}
+
+int HexValue(unsigned char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
 }
 
 std::string DecodeBase64(std::string_view text) {

@@ -38,8 +38,12 @@ std::string EncodeBase64(std::string_view bytes);
 // character before the last is "=" (whatever the last one is), never more than the result holds.
 std::string DecodeBase64(std::string_view text);
 
+// The 6-bit value of a base64 alphabet character; -1 for any other character.
+int Base64Digit(unsigned char c);
 // The 6-bit value of a base64 alphabet character; any other character is its own code (0-255).
 int Base64Value(unsigned char c);
+// The value of a hex digit of either case; -1 for any other character.
+int HexValue(unsigned char c);
 
 // Writes every byte below 0x21, at or above 0x80, and "=" as "=" and two lower-case hex digits;
 // every other byte as itself. No line length limit, no soft line breaks.

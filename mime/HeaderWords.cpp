@@ -1,6 +1,7 @@
 #include "mime/HeaderWords.h"
 
 #include "mime/Charset.h"
+#include "mime/Codec.h"
 
 #include <optional>
 
@@ -14,16 +15,6 @@ struct DecodedWord {
     std::string bytes;
     std::size_t end; // just after the word
 };
-
-int HexValue(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool IsBase64Char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||

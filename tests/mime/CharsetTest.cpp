@@ -189,8 +189,13 @@ INSTANTIATE_TEST_SUITE_P(
     SoftBreaks, PreparePartTextTest,
     testing::Values(
         // 日 (e6 97 a5) split by a soft break
-        PrepareCase{"utf-8 character split", "a\xe6\x97=\r\n\xa5b\r\n", "UTF-8", kQuoted,
-                    "a\xe6\x97\xa5b\r\n", "UTF-8"},
+        PrepareCase{"utf-8 character split",
+                    "a\xe6\x97=\r\n\xa5"
+                    "b\r\n",
+                    "UTF-8", kQuoted,
+                    "a\xe6\x97\xa5"
+                    "b\r\n",
+                    "UTF-8"},
         // the reader's stray CR goes first, so the "=" ends its line again
         PrepareCase{"after a stray cr", "\xe3\x80\x82=\r\nx\r\n", "UTF-8", kQuoted,
                     "\xe3\x80\x82x\r\n", "UTF-8"},

@@ -395,14 +395,12 @@ bool PostInnTest::Show(int num) {
 }
 
 QString PostInnTest::ViewText() const {
-    QString text;
-    bool done = false;
-    m_dlg->HtmlView()->page()->toPlainText([&](const QString& result) {
-        text = result;
-        done = true;
-    });
-    QTest::qWaitFor([&] { return done; }, kTimeoutMs);
-    return text;
+    // Shared with the callback, which may still come after a time-out.
+    auto result = std::make_shared<std::optional<QString>>();
+    m_dlg->HtmlView()->page()->toPlainText([result](const QString& text) { *result = text; });
+    if (!QTest::qWaitFor([&] { return result->has_value(); }, kTimeoutMs))
+        qWarning("the view did not hand over its text");
+    return result->value_or(QString());
 }
 
 std::string PostInnTest::MessageId(int num) const {
