@@ -62,9 +62,10 @@ std::string_view StripOnce(std::string_view text, char open, char close) {
 // Whether a header line holds "=", ESC or a zero byte, the only bytes the decoders act on;
 // memchr scans a line many bytes at a time.
 bool NeedsDecoding(std::string_view line) {
-    return std::memchr(line.data(), '=', line.size()) ||
-           std::memchr(line.data(), '\x1b', line.size()) ||
-           std::memchr(line.data(), '\0', line.size());
+    // An empty view may have no data at all, which memchr must not be given.
+    return !line.empty() && (std::memchr(line.data(), '=', line.size()) ||
+                             std::memchr(line.data(), '\x1b', line.size()) ||
+                             std::memchr(line.data(), '\0', line.size()));
 }
 
 bool IsFoldBlank(char c) {

@@ -39,8 +39,8 @@ bool LeadingNumber(std::string_view text, int& number) {
 // where a run is longer than one blank, at either end of the value, or anywhere in a value that
 // holds an encoded word or ISO-2022-JP (which a fold may split or join differently).
 bool RunsWorthChecking(std::string_view value, bool& everyRun) {
-    everyRun = value.find("=?") != std::string_view::npos ||
-               std::memchr(value.data(), '\x1b', value.size()) != nullptr;
+    everyRun =
+        value.find("=?") != std::string_view::npos || value.find('\x1b') != std::string_view::npos;
     if (everyRun)
         return value.find(' ') != std::string_view::npos;
     if (value.empty())
@@ -193,7 +193,8 @@ OverviewLine ReadOverviewLine(std::string_view line, const OverviewFormat& forma
         std::size(parts), 1 + std::max({format.subject, format.from, format.date, format.messageId,
                                         format.references, format.contentType}));
     for (std::size_t pos = 0; count <= wanted;) {
-        const void* tab = std::memchr(line.data() + pos, '\t', line.size() - pos);
+        const void* tab =
+            pos < line.size() ? std::memchr(line.data() + pos, '\t', line.size() - pos) : nullptr;
         const std::size_t end =
             tab ? static_cast<std::size_t>(static_cast<const char*>(tab) - line.data())
                 : line.size();
