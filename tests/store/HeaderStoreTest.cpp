@@ -118,8 +118,8 @@ TEST(HeaderStoreDirectories, HostileNamesStayInsideTheBaseDirectory) {
     EXPECT_EQ(outside, 1u);
     // Every group directory is exactly two levels below the base directory.
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        const auto depth = std::distance(fs::relative(entry.path(), root).begin(),
-                                         fs::relative(entry.path(), root).end());
+        const fs::path relative = fs::relative(entry.path(), root);
+        const auto depth = std::distance(relative.begin(), relative.end());
         EXPECT_LE(depth, 2) << entry.path();
     }
 }
