@@ -199,8 +199,8 @@ public:
     }
 
     void Step(int i) override {
-        // A bar shows no finer steps than a thousandth of its length, and setting a position
-        // costs more than a record does.
+        // The bar repaints itself at once whenever its drawn length changes, which costs far
+        // more than a record: it moves by hundredths, as finely as its percentage shows.
         if (i % m_stride == 0 || i == m_last)
             m_dlg.SetProgressPos(i);
         // Handling events for every record would cost more than the fill itself; a few dozen
@@ -252,7 +252,7 @@ public:
 
 private:
     static constexpr qint64 kPumpIntervalMs = 15;
-    static constexpr int kProgressSteps = 1000;
+    static constexpr int kProgressSteps = 100;
     static constexpr int kStepsPerClock = 32;
 
     CReaderDlg& m_dlg;

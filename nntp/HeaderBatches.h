@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -52,24 +53,43 @@ public:
         // A record with a field missing is not written at all.
         if (!set || !m_table.Update())
             return false;
-        if (added)
-            m_firstByMesid.emplace(fields.messageId, m_records++);
+        int record = 0;
+        if (added) {
+            record = m_records++;
+            m_firstByMesid.emplace(fields.messageId, record);
+            m_lastNumberOf.push_back(number);
+        } else {
+            record = found->second;
+            m_lastNumberOf[static_cast<std::size_t>(record)] = number;
+        }
+        NoteWritten(number, record);
         return true;
     }
 
     // Room for this many more records, so the Message-ID map is not rebuilt as it grows. Never
     // less than it has: asked for less, the map would be rebuilt smaller, and then again larger.
     void Reserve(std::size_t more) {
-        if (more > 0)
+        if (more > 0) {
             m_firstByMesid.reserve(m_firstByMesid.size() + more);
+            m_written.reserve(m_written.size() + more);
+            m_lastNumberOf.reserve(m_lastNumberOf.size() + more);
+        }
     }
 
-    // Sets MEDIA of the record of this Message-ID. False when there is none or it was refused.
-    bool StoreType(const std::string& messageId, const std::string& contentType) {
+    // Sets MEDIA of the record that article number was stored in, when no later article of
+    // the same Message-ID was stored over it (on the HEAD path the last article writes the
+    // whole record, its type included); true without a write when one was. Found through the
+    // articles stored in this download, in order, so a pass over a whole group costs no hash
+    // look-up per article. False when the article was not stored or the write was refused.
+    bool StoreTypeOf(int number, const std::string& contentType) {
         if (!m_open)
             return false;
-        const auto found = m_firstByMesid.find(messageId);
-        return found != m_firstByMesid.end() && m_table.MoveTo(found->second) && m_table.Edit() &&
+        const auto at = WrittenAt(number);
+        if (at == m_written.end() || at->number != number)
+            return false;
+        if (m_lastNumberOf[static_cast<std::size_t>(at->record)] != number)
+            return true;
+        return m_table.MoveTo(at->record) && m_table.Edit() &&
                m_table.SetField("MEDIA", contentType) && m_table.Update();
     }
 
@@ -91,6 +111,8 @@ public:
         m_open = false;
         m_inTrans = false;
         m_firstByMesid.clear();
+        m_lastNumberOf.clear();
+        m_written.clear();
         m_records = 0;
     }
 
@@ -110,15 +132,42 @@ private:
             m_table.MoveNext();
         }
         m_records = count;
+        // No article of this download is in the records there were.
+        m_lastNumberOf.assign(static_cast<std::size_t>(count), kNoArticle);
         m_open = true;
         return true;
     }
+
+    struct Written {
+        int number;
+        int record;
+    };
+    std::vector<Written>::iterator WrittenAt(int number) {
+        return std::lower_bound(m_written.begin(), m_written.end(), number,
+                                [](const Written& w, int n) { return w.number < n; });
+    }
+    // Articles come in rising order; one stored again keeps its place.
+    void NoteWritten(int number, int record) {
+        if (m_written.empty() || m_written.back().number < number) {
+            m_written.push_back({number, record});
+            return;
+        }
+        const auto at = WrittenAt(number);
+        if (at != m_written.end() && at->number == number)
+            at->record = record;
+        else
+            m_written.insert(at, {number, record});
+    }
+
+    static constexpr int kNoArticle = INT_MIN;
 
     std::string m_dbPath;
     CDbTable m_table;
     bool m_open = false;
     bool m_inTrans = false;
     std::unordered_map<std::string, int> m_firstByMesid;
+    std::vector<int> m_lastNumberOf; // per record: the last article stored in it, or kNoArticle
+    std::vector<Written> m_written;  // the articles stored in this download, by number
     int m_records = 0;
 };
 
@@ -256,12 +305,12 @@ public:
     void DeferLastHeader(bool defer) { m_deferLastHeader = defer; }
     std::optional<int> LastWhole() const { return m_lastWhole; }
 
-    // Content-Type of a record stored before, as HEAD gave it for article number. Written by
-    // WriteTypes in one transaction.
-    void AddType(int number, std::string messageId, std::string contentType) {
+    // Content-Type of article number, stored before, as HEAD gave it. Written by WriteTypes in
+    // one transaction.
+    void AddType(int number, std::string contentType) {
         if (m_types.empty())
             m_oldest = HeaderClock::now();
-        m_types.push_back({number, std::move(messageId), std::move(contentType)});
+        m_types.push_back({number, std::move(contentType)});
     }
     std::size_t TypesWaiting() const { return m_types.size(); }
     // Writes the waiting types; then "LASTHEADER" = upTo, kept at or below LastWhole and below
@@ -271,7 +320,7 @@ public:
         if (!m_types.empty()) {
             if (m_headers.Begin()) {
                 for (const Type& type : m_types)
-                    failed = !m_headers.StoreType(type.messageId, type.contentType) || failed;
+                    failed = !m_headers.StoreTypeOf(type.number, type.contentType) || failed;
             } else {
                 failed = true;
             }
@@ -298,7 +347,6 @@ private:
     std::string m_groupDir;
     struct Type {
         int number;
-        std::string messageId;
         std::string contentType;
     };
 

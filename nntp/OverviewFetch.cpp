@@ -318,7 +318,6 @@ public:
         m_batches.Reserve(range);
         if (m_typesLater) {
             m_pendingTypes.reserve(range);
-            m_lastNumberOf.reserve(range);
         }
         const int chunkSize = std::max(1, m_params.overviewChunk);
         int next = first;
@@ -597,14 +596,11 @@ private:
         while (!m_chunks.empty() && m_chunks.front().Complete()) {
             Chunk& chunk = m_chunks.front();
             if (m_typesPass) {
-                // Only the last article of a Message-ID gives its record's MEDIA, as on the
-                // HEAD path where each article rewrites the whole record.
+                // The store keeps only the type of the last article of a Message-ID, as on
+                // the HEAD path where each article rewrites the whole record.
                 for (Chunk::Article& article : chunk.articles) {
-                    const auto last = m_lastNumberOf.find(article.fields.messageId);
-                    if (!article.dropped && last != m_lastNumberOf.end() &&
-                        last->second == article.number)
-                        m_batches.AddType(article.number, article.fields.messageId,
-                                          article.fields.contentType);
+                    if (!article.dropped)
+                        m_batches.AddType(article.number, std::move(article.fields.contentType));
                 }
                 m_batches.WriteTypes(chunk.last);
                 m_progress.SetStatusText(ReadingHeaderStatus(chunk.last, m_last));
@@ -621,11 +617,8 @@ private:
                     if (m_progress.StopRequested())
                         return false;
                     m_progress.SetProgressPos(article.number);
-                    if (m_typesLater) {
-                        m_lastNumberOf[article.fields.messageId] = article.number;
-                        if (article.typePending)
-                            m_pendingTypes.emplace_back(article.number, article.fields.messageId);
-                    }
+                    if (m_typesLater && article.typePending)
+                        m_pendingTypes.emplace_back(article.number, article.fields.messageId);
                     m_batches.Add(article.number, std::move(article.fields));
                     if (m_batches.Waiting() >= batch)
                         m_batches.Write();
@@ -654,7 +647,6 @@ private:
     bool m_typesPass = false; // that pass is under way
     // The articles of the first pass whose Content-Type the second pass fetches, in order.
     std::vector<std::pair<int, std::string>> m_pendingTypes;
-    std::unordered_map<std::string, int> m_lastNumberOf; // Message-ID -> its last article
     int m_last = 0;
 };
 

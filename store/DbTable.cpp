@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <time.h>
 
 namespace {
 
@@ -66,6 +67,15 @@ std::string Quote(std::string_view name) {
     }
     out += '"';
     return out;
+}
+
+// The monotonic clock at the resolution of the kernel's tick: read for every field of a scan,
+// where a few milliseconds are fine enough for a run's lifetime and the precise clock would
+// cost more than the field.
+std::chrono::nanoseconds CoarseNow() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
 }
 
 int FindName(const std::vector<std::string>& names, std::string_view name) {
@@ -130,7 +140,7 @@ struct CDbTable::Impl {
         std::size_t m_first = 0; // cursor position of m_values[0]
         std::vector<std::optional<std::string>> m_values;
         std::uint64_t m_generation = 0;
-        std::chrono::steady_clock::time_point m_fetched;
+        std::chrono::nanoseconds m_fetched{0};
     };
 
     sqlite3* m_db = nullptr;
@@ -415,33 +425,35 @@ struct CDbTable::Impl {
             return false;
         }
         run.m_generation = g_writeGeneration;
-        run.m_fetched = std::chrono::steady_clock::now();
+        run.m_fetched = CoarseNow();
         return true;
     }
 
     bool RunHolds(const Run& run) const {
         return run.m_generation == g_writeGeneration && m_pos >= run.m_first &&
                m_pos - run.m_first < run.m_values.size() &&
-               std::chrono::steady_clock::now() - run.m_fetched < kRunLifetime;
+               CoarseNow() - run.m_fetched < kRunLifetime;
     }
 
-    // The stored bytes of a column of the current record; nothing for Null, an empty value,
-    // a value that is not text, a record gone, or end-of-table.
-    std::optional<std::string> ReadCurrent(int column) {
+    // The stored bytes of a column of the current record, held here until the next read of
+    // that column or write; null for Null, an empty value, a value that is not text, a record
+    // gone, or end-of-table.
+    const std::string* ReadCurrent(int column) {
         if (m_mode != Mode::None && m_valueSet[column]) {
-            return m_values[column];
+            return m_values[column] ? &*m_values[column] : nullptr;
         }
         if (m_mode == Mode::Add || AtEnd()) {
-            return std::nullopt;
+            return nullptr;
         }
         if (m_runs.empty()) {
             m_runs.resize(m_columns.size());
         }
         Run& run = m_runs[column];
         if (!RunHolds(run) && !FetchRun(column)) {
-            return std::nullopt;
+            return nullptr;
         }
-        return run.m_values[m_pos - run.m_first];
+        const std::optional<std::string>& value = run.m_values[m_pos - run.m_first];
+        return value ? &*value : nullptr;
     }
 
     // After a write of this object: its runs that were current stay current, with the record
@@ -625,9 +637,26 @@ int CDbTable::GetField(const std::string& field, const std::string& def, std::st
         out = def;
         int column = FindName(m_impl->m_columns, field);
         if (column >= 0) {
-            if (std::optional<std::string> value = m_impl->ReadCurrent(column)) {
-                out = std::move(*value);
+            if (const std::string* value = m_impl->ReadCurrent(column)) {
+                out = *value;
             }
+        }
+        return 1;
+    });
+}
+
+int CDbTable::FieldColumn(std::string_view field) const {
+    return m_open ? FindName(m_impl->m_columns, field) : -1;
+}
+
+void CDbTable::GetField(int column, std::string& out) {
+    out.clear();
+    if (!m_open || column < 0 || static_cast<std::size_t>(column) >= m_impl->m_columns.size()) {
+        return;
+    }
+    Guarded(0, [&] {
+        if (const std::string* value = m_impl->ReadCurrent(column)) {
+            out.assign(*value);
         }
         return 1;
     });

@@ -59,6 +59,11 @@ public:
     int GetField(const std::string& field, const std::string& def, std::string& out);
     // As above into buffer: zero-filled, then the text cut to size - 1 bytes.
     int GetField(const std::string& field, const std::string& def, char* buffer, int size);
+    // For a scan that reads the same fields of every record: the field's column, found once
+    // (-1 when the table has no such field), and its text of the current record (empty for
+    // Null, end-of-table or no such column) written over out, whose storage is reused.
+    int FieldColumn(std::string_view field) const;
+    void GetField(int column, std::string& out);
 
     // Sets a field of the record begun with AddNew or Edit; empty stores Null.
     int SetField(const std::string& field, std::string_view value);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -13,12 +15,35 @@ namespace {
 
 // A field read the way a fixed buffer holds it: cut to size - 1 bytes, ending at a NUL byte,
 // empty when the field is Null or the cursor is past the last record.
-std::string ReadField(CDbTable& table, const char* field, std::size_t size) {
-    std::string value;
-    table.GetField(field, "", value);
+void ReadField(CDbTable& table, int column, std::size_t size, std::string& value) {
+    table.GetField(column, value);
     value.resize(std::min({value.size(), value.find('\0'), size - 1}));
-    return value;
 }
+
+// WantedParentId without a string of its own: a part of ref.
+std::string_view WantedParent(std::string_view text) {
+    // What SplitString(ref, parts, kTreeRefParts, ' ') followed by taking part k gives, found
+    // without building the parts (this runs once per header of a fill), and over the whole REF:
+    // a Message-ID is never cut.
+    std::size_t blank = text.find(' ');
+    std::string_view wanted = text.substr(0, blank);
+    for (int k = 1; k < kTreeRefParts && blank != std::string_view::npos; ++k) {
+        const std::size_t next = text.find(' ', blank + 1);
+        const std::string_view part = text.substr(
+            blank + 1, next == std::string_view::npos ? std::string_view::npos : next - blank - 1);
+        if (part.empty())
+            break;
+        wanted = part;
+        blank = next;
+    }
+    return wanted;
+}
+
+// Message-ID -> item, looked up by a part of a REF without making a string of it.
+struct IdHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view id) const { return std::hash<std::string_view>{}(id); }
+};
 
 // Names of the cache files in the group directory, read once, so that the many articles that
 // were never fetched cost no file-system query of their own.
@@ -36,22 +61,7 @@ std::unordered_set<std::string> CacheFilesIn(const std::string& dir) {
 } // namespace
 
 std::string WantedParentId(const std::string& ref) {
-    // What SplitString(ref, parts, kTreeRefParts, ' ') followed by taking part k gives, found
-    // without building the parts (this runs once per header of a fill), and over the whole REF:
-    // a Message-ID is never cut.
-    const std::string_view text = ref;
-    std::size_t blank = text.find(' ');
-    std::string_view wanted = text.substr(0, blank);
-    for (int k = 1; k < kTreeRefParts && blank != std::string_view::npos; ++k) {
-        const std::size_t next = text.find(' ', blank + 1);
-        const std::string_view part = text.substr(
-            blank + 1, next == std::string_view::npos ? std::string_view::npos : next - blank - 1);
-        if (part.empty())
-            break;
-        wanted = part;
-        blank = next;
-    }
-    return std::string(wanted);
+    return std::string(WantedParent(ref));
 }
 
 int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
@@ -66,33 +76,38 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
     // Message-ID -> identifier of the earliest item carrying it. The index entries hold the same
     // pairs in the same order, so this gives what a scan of the index from its first entry
     // would, without reading the index.
-    std::unordered_map<std::string, int> itemOf;
+    std::unordered_map<std::string, int, IdHash, std::equal_to<>> itemOf;
     itemOf.reserve(static_cast<std::size_t>(count));
     int inserted = 0;
     int firstTopLevel = 0;
     const std::unordered_set<std::string> files = CacheFilesIn(groupDir);
 
+    const int mesidColumn = table.FieldColumn("MESID");
+    const int numColumn = table.FieldColumn("NUM");
+    const int subColumn = table.FieldColumn("SUB");
+    const int readColumn = table.FieldColumn("READ");
+    const int refColumn = table.FieldColumn("REF");
+    // Reused by every record: their storage is kept from one to the next.
+    std::string mesid, num, sub, read, ref, label;
     for (int i = 0; i <= count; ++i) {
         sink.Step(i);
         if (sink.StopRequested())
             break;
         // Message-IDs are read whole: two that differ only far in must not meet.
-        std::string mesid;
-        table.GetField("MESID", "", mesid);
+        table.GetField(mesidColumn, mesid);
         if (mesid.empty()) {
             table.MoveNext();
             continue;
         }
-        const std::string num = ReadField(table, "NUM", kTreeNumBufferSize);
-        const std::string sub = ReadField(table, "SUB", kTreeSubBufferSize);
-        const std::string read = ReadField(table, "READ", kTreeReadBufferSize);
-        const std::string label = num + " " + sub;
+        ReadField(table, numColumn, kTreeNumBufferSize, num);
+        ReadField(table, subColumn, kTreeSubBufferSize, sub);
+        ReadField(table, readColumn, kTreeReadBufferSize, read);
+        label.assign(num).append(1, ' ').append(sub);
 
         int parentId = 0;
-        std::string ref;
-        table.GetField("REF", "", ref);
+        table.GetField(refColumn, ref);
         if (!ref.empty()) {
-            const auto found = itemOf.find(WantedParentId(ref));
+            const auto found = itemOf.find(WantedParent(ref));
             if (found != itemOf.end())
                 parentId = found->second;
         }
@@ -100,12 +115,6 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
         const int id = sink.InsertItem(parentId, label);
         ++inserted;
         sink.AppendIndexEntry(FormatIndexEntry(i, mesid, id));
-        if (id != 0) {
-            // An entry whose identifier is 0 never counts as a parent.
-            itemOf.try_emplace(mesid, id);
-            if (parentId == 0 && firstTopLevel == 0)
-                firstTopLevel = id;
-        }
 
         if (IsBracketedMessageId(mesid)) {
             // Every cache file name ends as the cache files' do: with none of them in the
@@ -123,6 +132,12 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
                 else
                     sink.SetIcon(id, kImageRead, kImageReadSelected);
             }
+        }
+        if (id != 0) {
+            // An entry whose identifier is 0 never counts as a parent.
+            itemOf.try_emplace(std::move(mesid), id);
+            if (parentId == 0 && firstTopLevel == 0)
+                firstTopLevel = id;
         }
         table.MoveNext();
     }

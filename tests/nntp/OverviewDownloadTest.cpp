@@ -244,6 +244,32 @@ TEST_P(OverviewEquivalenceTest, FoldedArticlesStoreWhatHeadStores) {
                      {"HEAD 4", "HEAD 5", "HEAD 8", "HEAD 9", "HEAD 10", "HEAD 13"});
 }
 
+TEST_P(OverviewEquivalenceTest, SharedMessageIdsKeepTheLastArticlesType) {
+    // Articles 1 and 3, and 2, 4 and 5, share a Message-ID: each record ends with the fields
+    // and the type of its last article. Article 5's overview hides a possible fold, so HEAD
+    // gives its type before the types of 2 and 4 come.
+    const std::vector<std::pair<std::string, std::string>> articles = {
+        {"<one@x>", "Content-Type: text/plain"},
+        {"<two@x>", "Content-Type: text/html"},
+        {"<one@x>", "Content-Type: multipart/mixed; boundary=b"},
+        {"<two@x>", ""},
+        {"<two@x>", "Content-Type: text/plain; charset=ISO-2022-JP"},
+    };
+    std::vector<HeadLines> heads;
+    for (std::size_t i = 0; i < articles.size(); ++i) {
+        HeadLines head;
+        const std::string n = std::to_string(i + 1);
+        head.lines = {"From: poster" + n + "@example.org",
+                      i == 4 ? "Subject: two  blanks" : "Subject: article " + n,
+                      "Date: Mon, 15 Jan 2024 09:00:0" + n + " +0000",
+                      "Message-ID: " + articles[i].first};
+        if (!articles[i].second.empty())
+            head.lines.push_back(articles[i].second);
+        heads.push_back(std::move(head));
+    }
+    ExpectSameAsHead(heads, GetParam(), {"HEAD 5"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, OverviewEquivalenceTest, ::testing::ValuesIn(kServers),
                          [](const auto& info) {
                              std::string name = info.param.name;

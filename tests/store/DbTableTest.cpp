@@ -89,6 +89,10 @@ protected:
     std::string Read(CDbTable& t, const std::string& field = "Subject") {
         std::string out = "unset";
         EXPECT_EQ(t.GetField(field, "<def>", out), 1);
+        // A scan's read by column gives the same bytes, empty where the default would be.
+        std::string byColumn = "left from an earlier record";
+        t.GetField(t.FieldColumn(field), byColumn);
+        EXPECT_EQ(byColumn, out == "<def>" ? "" : out);
         return out;
     }
 };
@@ -486,6 +490,9 @@ TEST_F(DbTableTest, ClosedObjectReturnsFailureValues) {
         EXPECT_EQ(t->GetRecordCount(), 0);
         EXPECT_EQ(t->GetField("Subject", "d", out), 0);
         EXPECT_EQ(out, "untouched");
+        EXPECT_EQ(t->FieldColumn("Subject"), -1);
+        t->GetField(0, out);
+        EXPECT_EQ(out, "");
         EXPECT_EQ(t->GetField("Subject", "d", buffer, 4), 0);
         EXPECT_EQ(buffer[0], 'u');
         EXPECT_EQ(t->SetField("Subject", "x"), 0);
