@@ -728,19 +728,21 @@ bool CNntpSocket::ReadLine(std::string& text) {
         text = std::move(line);
         return true;
     }
-    if (ReadRawLine(line, std::string::npos) != LineResult::Line) {
+    // Read into the caller's buffer: a reply's lines then reuse one allocation.
+    if (ReadRawLine(text, std::string::npos) != LineResult::Line) {
         // Whatever part of a line came is not handed out: the reply is cut.
+        text.clear();
         EndReply(false);
         return false;
     }
-    StripLineEnd(line);
-    if (line == ".") {
+    StripLineEnd(text);
+    if (text == ".") {
+        text.clear();
         EndReply(true);
         return false;
     }
-    if (line.starts_with(".."))
-        line.erase(0, 1);
-    text = std::move(line);
+    if (text.starts_with(".."))
+        text.erase(0, 1);
     return true;
 }
 

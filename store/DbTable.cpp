@@ -112,9 +112,11 @@ bool Exec(sqlite3* db, const std::string& sql) {
     return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-void BindValue(sqlite3_stmt* stmt, int index, const std::optional<std::string>& value) {
-    if (value) {
-        sqlite3_bind_blob64(stmt, index, value->data(), value->size(), SQLITE_TRANSIENT);
+// The value stays where it is until the statement has run and its bindings are cleared, so
+// SQLite need not copy it.
+void BindValue(sqlite3_stmt* stmt, int index, const std::string* value) {
+    if (value != nullptr) {
+        sqlite3_bind_blob64(stmt, index, value->data(), value->size(), SQLITE_STATIC);
     } else {
         sqlite3_bind_null(stmt, index);
     }
@@ -177,8 +179,16 @@ struct CDbTable::Impl {
 
     enum class Mode { None, Add, Edit };
     Mode m_mode = Mode::None;
-    std::vector<std::optional<std::string>> m_values; // the record being added or edited
+    // The record being added or edited: the values set, each held with its storage kept from
+    // one record to the next (m_hasValue false: Null).
+    std::vector<std::string> m_values;
+    std::vector<char> m_hasValue;
     std::vector<bool> m_valueSet;
+    std::vector<int> m_setColumns; // of m_valueSet, made by WriteRecord
+
+    const std::string* ValueOf(std::size_t column) const {
+        return m_valueSet[column] && m_hasValue[column] ? &m_values[column] : nullptr;
+    }
 
     ~Impl() { CloseAll(); }
 
@@ -203,6 +213,7 @@ struct CDbTable::Impl {
         m_addedKeys.clear();
         m_mode = Mode::None;
         m_values.clear();
+        m_hasValue.clear();
         m_valueSet.clear();
     }
 
@@ -440,7 +451,7 @@ struct CDbTable::Impl {
     // gone, or end-of-table.
     const std::string* ReadCurrent(int column) {
         if (m_mode != Mode::None && m_valueSet[column]) {
-            return m_values[column] ? &*m_values[column] : nullptr;
+            return ValueOf(column);
         }
         if (m_mode == Mode::Add || AtEnd()) {
             return nullptr;
@@ -468,7 +479,9 @@ struct CDbTable::Impl {
             run.m_generation = g_writeGeneration;
             if (edited && m_valueSet[column] && m_pos >= run.m_first &&
                 m_pos - run.m_first < run.m_values.size()) {
-                run.m_values[m_pos - run.m_first] = m_values[column];
+                const std::string* value = ValueOf(column);
+                run.m_values[m_pos - run.m_first] =
+                    value ? std::optional<std::string>(*value) : std::nullopt;
             }
         }
     }
@@ -510,7 +523,8 @@ struct CDbTable::Impl {
     }
 
     bool WriteRecord() {
-        std::vector<int> set;
+        std::vector<int>& set = m_setColumns;
+        set.clear();
         for (std::size_t i = 0; i < m_valueSet.size(); ++i) {
             if (m_valueSet[i]) {
                 set.push_back(static_cast<int>(i));
@@ -523,7 +537,7 @@ struct CDbTable::Impl {
                 return false;
             }
             for (std::size_t i = 0; i < m_columns.size(); ++i) {
-                BindValue(insert, static_cast<int>(i + 1), m_values[i]);
+                BindValue(insert, static_cast<int>(i + 1), ValueOf(i));
             }
             int step = sqlite3_step(insert);
             sqlite3_reset(insert);
@@ -543,7 +557,7 @@ struct CDbTable::Impl {
             return false;
         }
         for (std::size_t i = 0; i < set.size(); ++i) {
-            BindValue(update, static_cast<int>(i + 1), m_values[set[i]]);
+            BindValue(update, static_cast<int>(i + 1), ValueOf(static_cast<std::size_t>(set[i])));
         }
         sqlite3_bind_int64(update, static_cast<int>(set.size() + 1), m_keys[m_pos]);
         const int step = sqlite3_step(update);
@@ -558,7 +572,8 @@ struct CDbTable::Impl {
 
     void BeginRecord(Mode mode) {
         m_mode = mode;
-        m_values.assign(m_columns.size(), std::nullopt);
+        m_values.resize(m_columns.size());
+        m_hasValue.assign(m_columns.size(), 0);
         m_valueSet.assign(m_columns.size(), false);
     }
 
@@ -685,10 +700,9 @@ int CDbTable::SetField(const std::string& field, std::string_view value) {
         if (d.m_mode == Impl::Mode::None || column < 0) {
             return 0;
         }
-        if (value.empty()) {
-            d.m_values[column].reset();
-        } else {
-            d.m_values[column].emplace(value);
+        d.m_hasValue[column] = !value.empty();
+        if (!value.empty()) {
+            d.m_values[column].assign(value);
         }
         d.m_valueSet[column] = true;
         return 1;
