@@ -193,19 +193,19 @@ public:
     void SetProgressRange(int n) override {
         m_dlg.SetProgressRange(0, n);
         m_last = n;
-        m_stride = std::max(1, n / kProgressSteps);
+        m_everyStep = n <= kEveryStepUpTo;
         m_dlg.m_headerModel->Reserve(n);
         m_dlg.m_messageIdIndex->Entries()->Reserve(n);
     }
 
     void Step(int i) override {
         // The bar repaints itself at once whenever its drawn length changes, which costs far
-        // more than a record: it moves by hundredths, as finely as its percentage shows.
-        if (i % m_stride == 0 || i == m_last)
+        // more than a record. A small group moves it record by record; a larger one whenever
+        // events are handled, a few dozen times a second, which looks the same.
+        if (m_everyStep || i == m_last)
             m_dlg.SetProgressPos(i);
-        // Handling events for every record would cost more than the fill itself; a few dozen
-        // times a second keeps the window just as alive. Even reading the clock costs a good
-        // part of a record, so it is read every few records only.
+        // Handling events for every record would cost more than the fill itself. Even reading
+        // the clock costs a good part of a record, so it is read every few records only.
         if (m_sincePump.isValid()) {
             if (++m_stepsUnclocked < kStepsPerClock)
                 return;
@@ -213,6 +213,8 @@ public:
             if (m_sincePump.elapsed() < kPumpIntervalMs)
                 return;
         }
+        if (!m_everyStep)
+            m_dlg.SetProgressPos(i);
         m_dlg.m_messageIdIndex->Entries()->Flush();
         ::PumpMessages();
         m_sincePump.start();
@@ -252,12 +254,12 @@ public:
 
 private:
     static constexpr qint64 kPumpIntervalMs = 15;
-    static constexpr int kProgressSteps = 100;
+    static constexpr int kEveryStepUpTo = 100;
     static constexpr int kStepsPerClock = 32;
 
     CReaderDlg& m_dlg;
     int m_last = 0;
-    int m_stride = 1;
+    bool m_everyStep = true;
     int m_stepsUnclocked = 0;
     QElapsedTimer m_sincePump;
 };

@@ -141,6 +141,7 @@ private slots:
     void headerTreeOfAGroup();
     void headerTreeShowsEncodedWordsDecoded();
     void headerTreeProgressAndCommands();
+    void largeGroupMovesTheBarWhenEventsAreHandled();
     void emptyGroupGivesAnEmptyTree();
     void refillReplacesTreeAndIndex();
     void statusLineAndProgress();
@@ -652,6 +653,28 @@ void ReaderDlgCommandsTest::headerTreeProgressAndCommands() {
     QCOMPARE(progress->value(), 0);
     for (int id : {1006, 1012, 1010, 1019, 1})
         QVERIFY2(IsEnabled(id), qPrintable(QString::number(id)));
+}
+
+void ReaderDlgCommandsTest::largeGroupMovesTheBarWhenEventsAreHandled() {
+    // Past a hundred records the bar moves no oftener than events are handled (every 32
+    // records at most), rising, and still ends at n before it comes to rest.
+    Open({"s,big"});
+    QVERIFY(CreateGroupDirectory(Base(), "s", "big"));
+    constexpr int kRecords = 640;
+    std::vector<HeaderRow> rows;
+    for (int i = 1; i <= kRecords; ++i)
+        rows.push_back({std::to_string(i), "<" + std::to_string(i) + "@x>", "s", "", ""});
+    QVERIFY(WriteHeaderTable(GroupDirectory(Base(), "s", "big"), rows));
+    auto* progress = Control<QProgressBar>(CReaderDlg::IDC_PROGRESS);
+    std::vector<int> positions;
+    connect(progress, &QProgressBar::valueChanged, [&](int value) { positions.push_back(value); });
+    Select(Item({"s", "big"}));
+    QCOMPARE(HeaderTree()->model()->rowCount(), kRecords);
+    QVERIFY2(positions.size() >= 2 && positions.size() <= kRecords / 32 + 2,
+             qPrintable(QString::number(positions.size())));
+    QCOMPARE(positions[positions.size() - 2], kRecords);
+    QCOMPARE(positions.back(), 0);
+    QVERIFY(std::is_sorted(positions.begin(), positions.end() - 1));
 }
 
 void ReaderDlgCommandsTest::emptyGroupGivesAnEmptyTree() {
