@@ -161,6 +161,7 @@ private:
     // Writes the chosen groups and starts the window in a fresh base directory.
     void Open(const std::vector<std::string>& selections, int selected = -1);
     std::string Base() const { return m_root->Path() + "/base"; }
+    bool WriteNumberedGroup(const std::string& group, int count);
     template <class T> T* Control(int id) const {
         return m_dlg->findChild<T*>(QString::number(id));
     }
@@ -623,13 +624,18 @@ void ReaderDlgCommandsTest::headerTreeShowsEncodedWordsDecoded() {
     QCOMPARE(TreeItemText(HeaderTree()->model()->index(3, 0)), "5 " + longWord.substr(0, 255));
 }
 
+// The group of server s holding records 1..count, each with a Message-ID of its own.
+bool ReaderDlgCommandsTest::WriteNumberedGroup(const std::string& group, int count) {
+    std::vector<HeaderRow> rows;
+    for (int i = 1; i <= count; ++i)
+        rows.push_back({std::to_string(i), "<" + std::to_string(i) + "@x>", "s", "", ""});
+    return CreateGroupDirectory(Base(), "s", group) &&
+           WriteHeaderTable(GroupDirectory(Base(), "s", group), rows);
+}
+
 void ReaderDlgCommandsTest::headerTreeProgressAndCommands() {
     Open({"s,g"});
-    QVERIFY(CreateGroupDirectory(Base(), "s", "g"));
-    std::vector<HeaderRow> rows;
-    for (int i = 1; i <= 5; ++i)
-        rows.push_back({std::to_string(i), "<" + std::to_string(i) + "@x>", "s", "", ""});
-    QVERIFY(WriteHeaderTable(GroupDirectory(Base(), "s", "g"), rows));
+    QVERIFY(WriteNumberedGroup("g", 5));
 
     auto* progress = Control<QProgressBar>(CReaderDlg::IDC_PROGRESS);
     std::vector<int> positions;
@@ -659,12 +665,8 @@ void ReaderDlgCommandsTest::largeGroupMovesTheBarWhenEventsAreHandled() {
     // Past a hundred records the bar moves no oftener than events are handled (every 32
     // records at most), rising, and still ends at n before it comes to rest.
     Open({"s,big"});
-    QVERIFY(CreateGroupDirectory(Base(), "s", "big"));
     constexpr int kRecords = 640;
-    std::vector<HeaderRow> rows;
-    for (int i = 1; i <= kRecords; ++i)
-        rows.push_back({std::to_string(i), "<" + std::to_string(i) + "@x>", "s", "", ""});
-    QVERIFY(WriteHeaderTable(GroupDirectory(Base(), "s", "big"), rows));
+    QVERIFY(WriteNumberedGroup("big", kRecords));
     auto* progress = Control<QProgressBar>(CReaderDlg::IDC_PROGRESS);
     std::vector<int> positions;
     connect(progress, &QProgressBar::valueChanged, [&](int value) { positions.push_back(value); });
