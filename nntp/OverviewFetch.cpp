@@ -333,11 +333,9 @@ public:
         if (!whole || !m_typesLater)
             return m_batches.Stored();
 
-        m_view.HeadersStored();
-        m_progress.SetProgressRange(first, last);
         m_typesPass = true;
         std::size_t pending = 0;
-        const bool typed = Pump(cut, [&](std::string& commands) {
+        auto addTypeChunk = [&](std::string& commands) {
             if (pending >= m_pendingTypes.size())
                 return false;
             const std::size_t end =
@@ -345,7 +343,17 @@ public:
             AddTypeChunk(pending, end, commands);
             pending = end;
             return true;
-        });
+        };
+        // The first types are asked for before the tree is filled: a server reads them from
+        // its articles, slowly, and does so while the window fills the tree.
+        std::string commands;
+        while (m_chunks.size() < kOverviewChunksInFlight && addTypeChunk(commands)) {
+        }
+        if (!commands.empty())
+            m_socket.SendCommand(commands);
+        m_view.HeadersStored();
+        m_progress.SetProgressRange(first, last);
+        const bool typed = Pump(cut, addTypeChunk);
         if (typed)
             m_batches.WriteTypes(last);
         return m_batches.Stored();
