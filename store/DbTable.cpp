@@ -139,8 +139,12 @@ struct CDbTable::Impl {
     // statement per run rather than one (with its file locking) per record.
     struct Run {
         sqlite3_stmt* m_reader = nullptr;
-        std::size_t m_first = 0; // cursor position of m_values[0]
-        std::vector<std::optional<std::string>> m_values;
+        std::size_t m_first = 0; // cursor position of the run's first record
+        std::size_t m_count = 0; // records in the run
+        // Per record: its value, kept with its storage for the next run, and whether it has
+        // one (else Null).
+        std::vector<std::string> m_values;
+        std::vector<char> m_present;
         std::uint64_t m_generation = 0;
         std::chrono::nanoseconds m_fetched{0};
     };
@@ -176,6 +180,8 @@ struct CDbTable::Impl {
     // fields of every record, and preparing the statement would cost more than running it.
     std::map<std::vector<bool>, sqlite3_stmt*> m_updaters;
     std::vector<Run> m_runs; // one per column, made on first read
+    std::vector<int> m_scanColumns; // read together, by m_scanReader
+    sqlite3_stmt* m_scanReader = nullptr;
 
     enum class Mode { None, Add, Edit };
     Mode m_mode = Mode::None;
@@ -197,6 +203,9 @@ struct CDbTable::Impl {
             sqlite3_finalize(run.m_reader);
         }
         m_runs.clear();
+        sqlite3_finalize(m_scanReader);
+        m_scanReader = nullptr;
+        m_scanColumns.clear();
         sqlite3_finalize(m_inserter);
         m_inserter = nullptr;
         for (auto& updater : m_updaters) {
@@ -381,11 +390,19 @@ struct CDbTable::Impl {
 
     bool AtEnd() { return m_pos >= Keys().size(); }
 
-    sqlite3_stmt* RunReader(int column) {
-        sqlite3_stmt*& stmt = m_runs[column].m_reader;
+    // Reads the columns for the run of records at the cursor, with one statement: the single
+    // column asked for, or every column of the scan when it is one of them.
+    sqlite3_stmt* RunReader(int column, std::vector<int>& columns) {
+        const bool scan = std::find(m_scanColumns.begin(), m_scanColumns.end(), column) !=
+                          m_scanColumns.end();
+        columns = scan ? m_scanColumns : std::vector<int>{column};
+        sqlite3_stmt*& stmt = scan ? m_scanReader : m_runs[column].m_reader;
         if (stmt == nullptr) {
-            std::string sql = "SELECT rowid, " + Quote(m_columns[column]) + " FROM " +
-                              Quote(m_table) + " WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid";
+            std::string sql = "SELECT rowid";
+            for (int c : columns) {
+                sql += ", " + Quote(m_columns[c]);
+            }
+            sql += " FROM " + Quote(m_table) + " WHERE rowid BETWEEN ?1 AND ?2 ORDER BY rowid";
             if (sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()),
                                    SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
                 sqlite3_finalize(stmt);
@@ -395,17 +412,25 @@ struct CDbTable::Impl {
         return stmt;
     }
 
-    // Reads the column for the run of records starting at the cursor.
     bool FetchRun(int column) {
-        Run& run = m_runs[column];
-        run.m_values.clear();
-        sqlite3_stmt* stmt = RunReader(column);
+        std::vector<int> columns;
+        sqlite3_stmt* stmt = RunReader(column, columns);
+        for (int c : columns) {
+            m_runs[c].m_count = 0;
+        }
         if (stmt == nullptr) {
             return false;
         }
         std::size_t end = std::min(m_keys.size(), m_pos + kRunLength);
-        run.m_first = m_pos;
-        run.m_values.resize(end - m_pos);
+        for (int c : columns) {
+            Run& run = m_runs[c];
+            run.m_first = m_pos;
+            run.m_count = end - m_pos;
+            if (run.m_values.size() < run.m_count) {
+                run.m_values.resize(run.m_count);
+            }
+            run.m_present.assign(run.m_count, 0);
+        }
         sqlite3_bind_int64(stmt, 1, m_keys[m_pos]);
         sqlite3_bind_int64(stmt, 2, m_keys[end - 1]);
         std::size_t at = m_pos;
@@ -419,30 +444,42 @@ struct CDbTable::Impl {
             if (at == end) {
                 break;
             }
-            int type = sqlite3_column_type(stmt, 1);
-            if (m_keys[at] == rowid && (type == SQLITE_BLOB || type == SQLITE_TEXT)) {
-                const void* bytes = sqlite3_column_blob(stmt, 1);
-                int size = sqlite3_column_bytes(stmt, 1);
+            if (m_keys[at] != rowid) {
+                continue;
+            }
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const int field = static_cast<int>(i) + 1;
+                int type = sqlite3_column_type(stmt, field);
+                if (type != SQLITE_BLOB && type != SQLITE_TEXT) {
+                    continue;
+                }
+                const void* bytes = sqlite3_column_blob(stmt, field);
+                int size = sqlite3_column_bytes(stmt, field);
                 if (bytes != nullptr && size > 0) {
-                    run.m_values[at - m_pos].emplace(static_cast<const char*>(bytes),
-                                                     static_cast<std::size_t>(size));
+                    Run& run = m_runs[columns[i]];
+                    run.m_values[at - m_pos].assign(static_cast<const char*>(bytes),
+                                                    static_cast<std::size_t>(size));
+                    run.m_present[at - m_pos] = 1;
                 }
             }
         }
         // Reset at once so that no read lock outlives the call.
         sqlite3_reset(stmt);
-        if (step != SQLITE_ROW && step != SQLITE_DONE) {
-            run.m_values.clear();
-            return false;
+        const bool ok = step == SQLITE_ROW || step == SQLITE_DONE;
+        for (int c : columns) {
+            Run& run = m_runs[c];
+            if (!ok) {
+                run.m_count = 0;
+            }
+            run.m_generation = g_writeGeneration;
+            run.m_fetched = CoarseNow();
         }
-        run.m_generation = g_writeGeneration;
-        run.m_fetched = CoarseNow();
-        return true;
+        return ok;
     }
 
     bool RunHolds(const Run& run) const {
         return run.m_generation == g_writeGeneration && m_pos >= run.m_first &&
-               m_pos - run.m_first < run.m_values.size() &&
+               m_pos - run.m_first < run.m_count &&
                CoarseNow() - run.m_fetched < kRunLifetime;
     }
 
@@ -463,8 +500,8 @@ struct CDbTable::Impl {
         if (!RunHolds(run) && !FetchRun(column)) {
             return nullptr;
         }
-        const std::optional<std::string>& value = run.m_values[m_pos - run.m_first];
-        return value ? &*value : nullptr;
+        const std::size_t at = m_pos - run.m_first;
+        return run.m_present[at] ? &run.m_values[at] : nullptr;
     }
 
     // After a write of this object: its runs that were current stay current, with the record
@@ -478,10 +515,13 @@ struct CDbTable::Impl {
             }
             run.m_generation = g_writeGeneration;
             if (edited && m_valueSet[column] && m_pos >= run.m_first &&
-                m_pos - run.m_first < run.m_values.size()) {
+                m_pos - run.m_first < run.m_count) {
+                const std::size_t at = m_pos - run.m_first;
                 const std::string* value = ValueOf(column);
-                run.m_values[m_pos - run.m_first] =
-                    value ? std::optional<std::string>(*value) : std::nullopt;
+                run.m_present[at] = value != nullptr;
+                if (value != nullptr) {
+                    run.m_values[at].assign(*value);
+                }
             }
         }
     }
@@ -658,6 +698,26 @@ int CDbTable::GetField(const std::string& field, const std::string& def, std::st
         }
         return 1;
     });
+}
+
+void CDbTable::ScanColumns(const std::vector<int>& columns) {
+    if (!m_open) {
+        return;
+    }
+    Impl& d = *m_impl;
+    std::vector<int> valid;
+    for (int c : columns) {
+        if (c >= 0 && static_cast<std::size_t>(c) < d.m_columns.size() &&
+            std::find(valid.begin(), valid.end(), c) == valid.end()) {
+            valid.push_back(c);
+        }
+    }
+    if (valid == d.m_scanColumns) {
+        return;
+    }
+    sqlite3_finalize(d.m_scanReader);
+    d.m_scanReader = nullptr;
+    d.m_scanColumns = std::move(valid);
 }
 
 int CDbTable::FieldColumn(std::string_view field) const {

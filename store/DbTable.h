@@ -64,6 +64,9 @@ public:
     // Null, end-of-table or no such column) written over out, whose storage is reused.
     int FieldColumn(std::string_view field) const;
     void GetField(int column, std::string& out);
+    // The columns such a scan reads: they are then read together, one statement for a run of
+    // records rather than one per column. Columns the table does not have are left out.
+    void ScanColumns(const std::vector<int>& columns);
 
     // Sets a field of the record begun with AddNew or Edit; empty stores Null.
     int SetField(const std::string& field, std::string_view value);

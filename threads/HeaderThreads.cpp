@@ -107,6 +107,7 @@ int FillHeaderTree(const std::string& groupDir, IHeaderTreeSink& sink) {
     const int subColumn = table.FieldColumn("SUB");
     const int readColumn = table.FieldColumn("READ");
     const int refColumn = table.FieldColumn("REF");
+    table.ScanColumns({mesidColumn, numColumn, subColumn, readColumn, refColumn});
     // Reused by every record: their storage is kept from one to the next.
     std::string mesid, num, sub, read, ref, label;
     for (int i = 0; i <= count; ++i) {

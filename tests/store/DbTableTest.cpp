@@ -707,4 +707,43 @@ TEST_F(DbTableTest, ScanOfManyRecordsSeesEveryOneInOrder) {
     EXPECT_EQ(Read(t, "Num"), "706");
 }
 
+TEST_F(DbTableTest, ColumnsScannedTogetherReadAsEachAlone) {
+    // Subject is Null in every third record; From is read alone beside the scanned columns.
+    constexpr int kCount = 400; // two read runs
+    std::vector<std::optional<std::string>> subjects;
+    for (int i = 0; i < kCount; ++i)
+        subjects.push_back(i % 3 == 0 ? std::nullopt : std::optional("s" + std::to_string(i)));
+    MakeTable(subjects);
+    CDbTable t;
+    ASSERT_EQ(t.Open("T", m_db), 1);
+    const int num = t.FieldColumn("num");
+    const int subject = t.FieldColumn("SUBJECT");
+    t.ScanColumns({num, subject, t.FieldColumn("missing"), num});
+    ASSERT_EQ(t.MoveTo(0), 1);
+    RawDb raw(m_db);
+    std::string value;
+    for (int i = 0; i < kCount; ++i) {
+        if (i == 300) {
+            // Another program's change is seen once the runs read before it have lapsed.
+            ASSERT_TRUE(raw.Exec("UPDATE T SET Subject = X'6F74686572' WHERE Num = X'333030'"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        t.GetField(num, value);
+        ASSERT_EQ(value, std::to_string(i));
+        t.GetField(subject, value);
+        ASSERT_EQ(value, i == 300 ? "other" : subjects[i].value_or("")) << i;
+        EXPECT_EQ(Read(t, "From"), "<def>");
+        if (i == 350) { // an edit in the middle of the scan is seen at once
+            ASSERT_EQ(t.Edit(), 1);
+            ASSERT_EQ(t.SetField("Subject", "edited"), 1);
+            ASSERT_EQ(t.Update(), 1);
+            t.GetField(subject, value);
+            ASSERT_EQ(value, "edited");
+        }
+        ASSERT_EQ(t.MoveNext(), 1);
+    }
+    t.GetField(subject, value);
+    EXPECT_EQ(value, ""); // end-of-table
+}
+
 } // namespace
