@@ -7,6 +7,8 @@
 namespace {
 
 constexpr char kTempName[] = "/.fetch-XXXXXX";
+constexpr std::string_view kTempPrefix = ".fetch-";
+constexpr std::size_t kTempNameSize = kTempPrefix.size() + 6;
 // Articles run to megabytes; larger writes keep the fetch from being bound by system calls.
 constexpr std::size_t kWriteBuffer = 64 * 1024;
 
@@ -64,4 +66,8 @@ void CCacheFile::Discard() {
     m_file = nullptr;
     ::unlink(m_tempPath.c_str());
     m_tempPath.clear();
+}
+
+bool IsFetchFileName(std::string_view name) {
+    return name.size() == kTempNameSize && name.starts_with(kTempPrefix);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 // Writing one article into its cache file so that the cache file never holds less than the
 // whole article: the article goes into a temporary file in the same directory, and only Commit
@@ -38,3 +40,9 @@ private:
     std::string m_tempPath;
     std::FILE* m_file = nullptr;
 };
+
+// Whether a file of this name in a group directory is one of the temporary files above. One
+// that a killed program left is removed once it is kLeftoverFetchAge old: no fetch is still
+// writing it then.
+bool IsFetchFileName(std::string_view name);
+inline constexpr std::chrono::hours kLeftoverFetchAge{1};

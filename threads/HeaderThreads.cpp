@@ -1,5 +1,6 @@
 #include "threads/HeaderThreads.h"
 
+#include "store/CacheFile.h"
 #include "store/DbTable.h"
 #include "store/HeaderStore.h"
 
@@ -65,14 +66,23 @@ private:
 };
 
 // Names of the cache files in the group directory, read once, so that the many articles that
-// were never fetched cost no file-system query of their own.
+// were never fetched cost no file-system query of their own. Temporary files a killed fetch
+// left behind are removed on the way.
 std::unordered_set<std::string> CacheFilesIn(const std::string& dir) {
+    namespace fs = std::filesystem;
     std::unordered_set<std::string> names;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         std::string name = it->path().filename().string();
-        if (name.ends_with(kCacheFileSuffix))
+        if (name.ends_with(kCacheFileSuffix)) {
             names.insert(std::move(name));
+        } else if (IsFetchFileName(name)) {
+            std::error_code fileError;
+            const auto written = it->last_write_time(fileError);
+            if (!fileError && it->is_regular_file(fileError) &&
+                fs::file_time_type::clock::now() - written >= kLeftoverFetchAge)
+                fs::remove(it->path(), fileError);
+        }
     }
     return names;
 }

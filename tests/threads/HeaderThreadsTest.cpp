@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -422,6 +423,33 @@ TEST(FillHeaderTree, StopsAtTheStepWhereItIsAskedTo) {
 
 // A group never downloaded, a table without records and a file without the table all give the
 // one pass over nothing.
+TEST(FillHeaderTree, LeftoverFetchFilesGoOnceAnHourOld) {
+    using namespace std::chrono_literals;
+    TestDir dir;
+    ASSERT_TRUE(WriteHeaderRecords(dir.Path(), {{"1", "<a@x>", "A", "", ""}}));
+    struct File {
+        std::string name;
+        std::chrono::minutes age;
+        bool kept;
+    };
+    const File files[] = {
+        {".fetch-Ab12Cd", 61min, false},   // left by a killed fetch
+        {".fetch-Xy34Zw", 5min, true},     // a fetch may still be writing it
+        {".fetch-short", 120min, true},    // not a name a fetch makes
+        {".fetch-Ab12Cde", 120min, true},  // nor this
+        {"a@x.ntx", 120min, true},         // a cache file
+        {"other", 120min, true},
+    };
+    for (const File& f : files) {
+        ASSERT_TRUE(WriteWholeFile(dir / f.name, "partial article"));
+        fs::last_write_time(dir / f.name, fs::file_time_type::clock::now() - f.age);
+    }
+    RecordingSink sink;
+    FillHeaderTree(dir.Path(), sink);
+    for (const File& f : files)
+        EXPECT_EQ(fs::exists(dir / f.name), f.kept) << f.name;
+}
+
 TEST(FillHeaderTree, EmptyGroupMakesOnePassAndNothingElse) {
     const std::vector<std::string> expected = {"range 0", "step 0"};
     {
