@@ -15,6 +15,7 @@
 #include "viewer/PartScheme.h"
 
 #include "../nntp/HeaderDownloadTestSupport.h"
+#include "InnTestSupport.h"
 #include "support/ModelItems.h"
 #include "support/TestDir.h"
 
@@ -25,7 +26,6 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -36,7 +36,6 @@
 #include <QWebEnginePage>
 
 #include <algorithm>
-#include <cerrno>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -45,99 +44,15 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kInnPort = 119;
 const std::string kServer = "localhost";
 // A page load or a server reply comes well within this on any machine that runs the tests.
 constexpr int kTimeoutMs = 30000;
-
-// A bare NNTP client of the test's own, to see what the server greets with and what it sends,
-// without the program's connection code.
-class BareNntp {
-public:
-    ~BareNntp() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool Connect() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (m_fd < 0)
-            return false;
-        timeval timeout{kTimeoutMs / 1000, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(kInnPort);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    bool Send(const std::string& bytes) {
-        return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-    // One line without its CR LF; nothing at the end of the stream or after a timeout.
-    std::optional<std::string> ReadLine() {
-        for (;;) {
-            const std::size_t end = m_buffer.find("\r\n");
-            if (end != std::string::npos) {
-                std::string line = m_buffer.substr(0, end);
-                m_buffer.erase(0, end + 2);
-                return line;
-            }
-            char chunk[4096];
-            const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return std::nullopt;
-            m_buffer.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-
-private:
-    int m_fd = -1;
-    std::string m_buffer;
-};
-
-bool InnGreets() {
-    BareNntp nntp;
-    if (!nntp.Connect())
-        return false;
-    const std::optional<std::string> greeting = nntp.ReadLine();
-    nntp.Send("QUIT\r\n");
-    return greeting && greeting->starts_with("200");
-}
-
-// Article n of the group as the server sends it: its lines, dot-stuffing undone.
-std::vector<std::string> ServedArticle(const std::string& group, int n) {
-    BareNntp nntp;
-    std::vector<std::string> lines;
-    if (!nntp.Connect() || !nntp.ReadLine() || !nntp.Send("GROUP " + group + "\r\n"))
-        return lines;
-    const std::optional<std::string> groupReply = nntp.ReadLine();
-    if (!groupReply || !groupReply->starts_with("211 ") ||
-        !nntp.Send("ARTICLE " + std::to_string(n) + "\r\n"))
-        return lines;
-    const std::optional<std::string> status = nntp.ReadLine();
-    if (!status || !status->starts_with("220 "))
-        return lines;
-    while (std::optional<std::string> line = nntp.ReadLine()) {
-        if (*line == ".")
-            break;
-        lines.push_back(line->starts_with("..") ? line->substr(1) : *line);
-    }
-    nntp.Send("QUIT\r\n");
-    return lines;
-}
 
 // One line of ISO-2022-JP (ASCII at its end) in Shift_JIS, through the C library.
 std::string JisLineToSjis(const std::string& jis) {
@@ -362,17 +277,10 @@ void ReaderDlgInnTest::initTestCase() {
     // A group of its own for every run: INN keeps each Message-ID once.
     m_group =
         "quillo.test.w" + std::to_string(std::time(nullptr)) + "p" + std::to_string(::getpid());
-    const QString data = QString::fromStdString(TestDataDir());
-    QProcess load;
-    load.setProcessChannelMode(QProcess::MergedChannels);
-    load.start(data + QStringLiteral("/../../tools/inn.sh"),
-               {QStringLiteral("load"), QStringLiteral("--group"), QString::fromStdString(m_group),
-                data + QStringLiteral("/articles")});
-    QVERIFY(load.waitForFinished(120000));
-    const QString output = QString::fromLocal8Bit(load.readAll());
-    QVERIFY2(load.exitStatus() == QProcess::NormalExit && load.exitCode() == 0, qPrintable(output));
-    QVERIFY2(output.contains(QStringLiteral("fed 14, already there 0, rejected 0")),
-             qPrintable(output));
+    std::string output;
+    QVERIFY2(LoadIntoGroup(m_group, TestDataDir() + "/articles", output), output.c_str());
+    QVERIFY2(output.find("fed 14, already there 0, rejected 0") != std::string::npos,
+             output.c_str());
 
     m_oldDir = fs::current_path();
     m_temp = std::make_unique<TestDir>();

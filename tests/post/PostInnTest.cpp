@@ -21,6 +21,7 @@
 #include "viewer/HtmlViewCtl.h"
 #include "viewer/PartScheme.h"
 
+#include "../app/InnTestSupport.h"
 #include "../nntp/HeaderDownloadTestSupport.h"
 #include "support/ModelItems.h"
 #include "support/TestDir.h"
@@ -44,7 +45,6 @@
 #include <QTreeWidgetItemIterator>
 #include <QWebEnginePage>
 
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -57,10 +57,6 @@
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -81,87 +77,21 @@ const char kHtmlSubject[] = "HTML投稿";
 const char kHtmlBody[] = "<html><body>\n<b>太字</b>です。<BR>\n二行目</body></html>";
 const char kReplyLine[] = "賛成です。";
 
-// A bare NNTP client of the test's own, to see what the server keeps without the program's code.
-class BareNntp {
-public:
-    ~BareNntp() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool Connect() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (m_fd < 0)
-            return false;
-        timeval timeout{kTimeoutMs / 1000, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(119);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    bool Send(const std::string& bytes) {
-        return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-    std::optional<std::string> ReadLine() {
-        for (;;) {
-            const std::size_t end = m_buffer.find("\r\n");
-            if (end != std::string::npos) {
-                std::string line = m_buffer.substr(0, end);
-                m_buffer.erase(0, end + 2);
-                return line;
-            }
-            char chunk[4096];
-            const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return std::nullopt;
-            m_buffer.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-
-private:
-    int m_fd = -1;
-    std::string m_buffer;
-};
-
-bool InnGreets() {
-    BareNntp nntp;
-    if (!nntp.Connect())
-        return false;
-    const std::optional<std::string> greeting = nntp.ReadLine();
-    nntp.Send("QUIT\r\n");
-    return greeting && greeting->starts_with("200");
-}
-
 // Article n of the group as the server keeps it: header lines and body lines, unstuffed.
 struct Served {
     std::vector<std::string> header;
     std::vector<std::string> body;
 };
 
-Served ServedArticle(const std::string& group, int n) {
-    BareNntp nntp;
+Served ServedParts(const std::string& group, int n) {
     Served article;
-    if (!nntp.Connect() || !nntp.ReadLine() || !nntp.Send("GROUP " + group + "\r\n") ||
-        !nntp.ReadLine() || !nntp.Send("ARTICLE " + std::to_string(n) + "\r\n"))
-        return article;
-    const std::optional<std::string> status = nntp.ReadLine();
-    if (!status || !status->starts_with("220 "))
-        return article;
     bool inBody = false;
-    while (std::optional<std::string> line = nntp.ReadLine()) {
-        if (*line == ".")
-            break;
-        const std::string text = line->starts_with("..") ? line->substr(1) : *line;
+    for (const std::string& text : ServedArticle(group, n)) {
         if (!inBody && text.empty())
             inBody = true;
         else
             (inBody ? article.body : article.header).push_back(text);
     }
-    nntp.Send("QUIT\r\n");
     return article;
 }
 
@@ -404,7 +334,7 @@ QString PostInnTest::ViewText() const {
 }
 
 std::string PostInnTest::MessageId(int num) const {
-    const std::string line = HeaderLine(ServedArticle(m_group, num), "Message-ID");
+    const std::string line = HeaderLine(ServedParts(m_group, num), "Message-ID");
     return line.substr(std::string("Message-ID: ").size());
 }
 
@@ -482,7 +412,7 @@ void PostInnTest::htmlArticleShowsItsHtmlPart() {
 
 void PostInnTest::serverKeepsTheExpectedBytes() {
     const std::tm& t = m_clock.m_time;
-    const Served plain = ServedArticle(m_group, 1);
+    const Served plain = ServedParts(m_group, 1);
     QCOMPARE(HeaderLine(plain, "Content-Type"),
              std::string("Content-Type: text/plain; charset=\"iso-2022-jp\""));
     QCOMPARE(HeaderLine(plain, "Content-Transfer-Encoding"),
@@ -503,7 +433,7 @@ void PostInnTest::serverKeepsTheExpectedBytes() {
     body.push_back("");
     QCOMPARE(plain.body, body);
 
-    const Served html = ServedArticle(m_group, 2);
+    const Served html = ServedParts(m_group, 2);
     const std::string boundary = Boundary(t);
     QCOMPARE(HeaderLine(html, "Content-Type"),
              "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"");
@@ -555,7 +485,7 @@ void PostInnTest::replyHangsUnderItsParent() {
     QVERIFY(reply.isValid());
     QCOMPARE(reply.parent(), Header(1));
     QCOMPARE(reply.data().toString(), QString::fromUtf8("3 Re: 日本語の投稿テスト テスト"));
-    const Served served = ServedArticle(m_group, 3);
+    const Served served = ServedParts(m_group, 3);
     // The parent has no References of its own: its Message-ID alone.
     QCOMPARE(HeaderLine(served, "References"), "References: " + MessageId(1));
     QCOMPARE(served.body.at(0), Jis(" > こんにちは。"));
@@ -575,7 +505,7 @@ void PostInnTest::replyToTheReplyNamesBothAncestors() {
     QCOMPARE(reply.parent(), Header(3));
     QCOMPARE(Header(3).parent(), Header(1));
     QCOMPARE(reply.data().toString(), QString::fromUtf8("4 Re: 日本語の投稿テスト テスト"));
-    QCOMPARE(HeaderLine(ServedArticle(m_group, 4), "References"),
+    QCOMPARE(HeaderLine(ServedParts(m_group, 4), "References"),
              "References: " + MessageId(1) + " " + MessageId(3));
     QVERIFY(Show(4));
     Shot(m_dlg.get(), "reply");
